@@ -1,0 +1,18 @@
+/* Shared by the wrapper units: the argument rules every wrapper applies before its call. */
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include "syscall.h"
+
+namespace nuv {
+
+inline uint32_t addr(const void *p) { return reinterpret_cast<uint32_t>(p); }
+
+// The kernel must never see a count that reads as negative.
+inline uint32_t clamp_count(size_t count) { return count > 0x7FFFFFFFu ? 0x7FFFFFFFu : count; }
+
+inline uint32_t flag01(int flag) { return flag != 0 ? 1u : 0u; }
+
+}  // namespace nuv
