@@ -1,0 +1,269 @@
+// The buffer formatter: vsnprintf and its front ends. It stands alone on purpose: no system
+// call, no allocation, no call into other library functions, so it works before anything else
+// of the library does and inside any of it.
+#include <stdint.h>
+
+#include "stdio.h"
+#include "stdio_internal.h"
+
+namespace {
+
+// Lengths, widths and precisions stop here instead of wrapping into negative numbers.
+constexpr uint32_t kSaturated = 0x7FFFFFFFu;
+
+constexpr char kLowerDigits[] = "0123456789abcdef";
+constexpr char kUpperDigits[] = "0123456789ABCDEF";
+constexpr char kNullText[] = "(null)";
+
+struct Cursor {
+  char *buffer;       // null: measure only
+  uint32_t size;      // bytes the caller owns at buffer
+  uint32_t position;  // characters produced so far, stored or not; saturates at kSaturated
+};
+
+struct Spec {
+  bool left;
+  bool zero;
+  bool plus;
+  int32_t width;      // 0 when absent; negative means no padding
+  int32_t precision;  // -1 when absent; any negative value means absent
+};
+
+uint32_t saturating_add(uint32_t a, uint32_t b) { return b > kSaturated - a ? kSaturated : a + b; }
+
+// Only positions below size - 1 are stored, so what is stored is always a prefix of the full
+// output and there is room left for the terminator.
+void put_char(Cursor *out, char c) {
+  if (out->position >= kSaturated) return;
+  if (out->buffer != nullptr && out->position + 1 < out->size) out->buffer[out->position] = c;
+  out->position++;
+}
+
+// Padding can be huge; once nothing more fits, the rest is only counted.
+void put_repeated(Cursor *out, char c, uint32_t n) {
+  while (n > 0 && out->buffer != nullptr && out->position < kSaturated &&
+         out->position + 1 < out->size) {
+    out->buffer[out->position++] = c;
+    n--;
+  }
+  out->position = saturating_add(out->position, n);
+}
+
+void put_bytes(Cursor *out, const char *bytes, uint32_t n) {
+  for (uint32_t i = 0; i < n; i++) put_char(out, bytes[i]);
+}
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+int32_t accumulate_digit(int32_t value, char digit) {
+  uint32_t d = static_cast<uint32_t>(digit - '0');
+  uint32_t v = static_cast<uint32_t>(value);
+  if (v > (kSaturated - d) / 10) return static_cast<int32_t>(kSaturated);
+  return static_cast<int32_t>(v * 10 + d);
+}
+
+void put_integer(Cursor *out, const Spec &spec, char letter, uint32_t raw) {
+  bool is_signed = letter == 'd' || letter == 'i';
+  bool negative = is_signed && static_cast<int32_t>(raw) < 0;
+  // Unsigned negation, so the most negative int keeps its full magnitude.
+  uint32_t magnitude = negative ? 0u - raw : raw;
+  char sign = 0;
+  if (negative) {
+    sign = '-';
+  } else if (is_signed && spec.plus) {
+    sign = '+';
+  }
+
+  char digits[12];
+  int count = 0;
+  bool hex = letter == 'x' || letter == 'X';
+  snbuf_render_unsigned(digits, &count, magnitude, hex ? 16 : 10, letter == 'X');
+
+  uint32_t digit_count = static_cast<uint32_t>(count);
+  uint32_t zeros = 0;
+  if (spec.precision >= 0 && static_cast<uint32_t>(spec.precision) > digit_count) {
+    zeros = static_cast<uint32_t>(spec.precision) - digit_count;
+  }
+  // At most 1 + kSaturated, so no wrap in 32 bits.
+  uint32_t used = (sign != 0 ? 1u : 0u) + zeros + digit_count;
+  uint32_t pad = 0;
+  if (spec.width > 0 && static_cast<uint32_t>(spec.width) > used) {
+    pad = static_cast<uint32_t>(spec.width) - used;
+  }
+
+  if (pad > 0 && !spec.left) {
+    if (spec.zero && spec.precision < 0) {
+      if (sign != 0) put_char(out, sign);
+      put_repeated(out, '0', pad);
+      put_bytes(out, digits, digit_count);
+      return;
+    }
+    put_repeated(out, ' ', pad);
+  }
+  if (sign != 0) put_char(out, sign);
+  put_repeated(out, '0', zeros);
+  put_bytes(out, digits, digit_count);
+  if (pad > 0 && spec.left) put_repeated(out, ' ', pad);
+}
+
+void put_string(Cursor *out, const Spec &spec, const char *s) {
+  if (s == nullptr) s = kNullText;
+  uint32_t n = 0;
+  while (s[n] != '\0') n++;
+  if (spec.precision >= 0 && static_cast<uint32_t>(spec.precision) < n) {
+    n = static_cast<uint32_t>(spec.precision);
+  }
+  uint32_t pad = 0;
+  if (spec.width > 0 && static_cast<uint32_t>(spec.width) > n) {
+    pad = static_cast<uint32_t>(spec.width) - n;
+  }
+  if (!spec.left) put_repeated(out, ' ', pad);
+  put_bytes(out, s, n);
+  if (spec.left) put_repeated(out, ' ', pad);
+}
+
+void put_pointer(Cursor *out, const void *p) {
+  char digits[12];
+  int count = 0;
+  snbuf_render_unsigned(digits, &count, reinterpret_cast<uint32_t>(p), 16, 0);
+  put_char(out, '0');
+  put_char(out, 'x');
+  put_bytes(out, digits, static_cast<uint32_t>(count));
+}
+
+}  // namespace
+
+extern "C" {
+
+void snbuf_render_unsigned(char *scratch, int *count, uint32_t value, uint32_t base, int upper) {
+  // Only 10 and 16 are asked for; anything the table cannot serve falls back to decimal
+  // rather than dividing by zero or indexing past the table.
+  if (base < 2 || base > 16) base = 10;
+  const char *table = upper != 0 ? kUpperDigits : kLowerDigits;
+  int i = 0;
+  for (;;) {
+    scratch[i++] = table[value % base];
+    if (value < base) break;
+    value /= base;
+  }
+  for (int lo = 0, hi = i - 1; lo < hi; lo++, hi--) {
+    char t = scratch[lo];
+    scratch[lo] = scratch[hi];
+    scratch[hi] = t;
+  }
+  *count = i;
+}
+
+int vsnprintf(char *buffer, size_t size, const char *format, va_list args) {
+  Cursor out = {buffer, static_cast<uint32_t>(size), 0};
+  if (format == nullptr) {
+    if (buffer != nullptr && size > 0) buffer[0] = '\0';
+    return 0;
+  }
+
+  const char *f = format;
+  while (*f != '\0') {
+    if (*f != '%') {
+      put_char(&out, *f++);
+      continue;
+    }
+    f++;
+    if (*f == '\0') break;
+
+    Spec spec = {false, false, false, 0, -1};
+    for (;; f++) {
+      if (*f == '-') {
+        spec.left = true;
+      } else if (*f == '0') {
+        spec.zero = true;
+      } else if (*f == '+') {
+        spec.plus = true;
+      } else {
+        break;
+      }
+    }
+    if (*f == '*') {
+      spec.width = va_arg(args, int);
+      f++;
+    } else {
+      while (is_digit(*f)) spec.width = accumulate_digit(spec.width, *f++);
+    }
+    if (*f == '.') {
+      f++;
+      if (*f == '*') {
+        spec.precision = va_arg(args, int);
+        f++;
+      } else {
+        spec.precision = 0;
+        while (is_digit(*f)) spec.precision = accumulate_digit(spec.precision, *f++);
+      }
+      if (spec.precision < 0) spec.precision = -1;
+    }
+    // Length letters are accepted for compatibility; every integer here is 32-bit anyway.
+    if (f[0] == 'l' && f[1] == 'l') {
+      f += 2;
+    } else if (*f == 'l' || *f == 'z') {
+      f++;
+    }
+
+    char letter = *f;
+    if (letter == '\0') break;
+    f++;
+    switch (letter) {
+      case 'd':
+      case 'i':
+      case 'u':
+      case 'x':
+      case 'X':
+        put_integer(&out, spec, letter, va_arg(args, unsigned int));
+        break;
+      case 'p':
+        put_pointer(&out, va_arg(args, void *));
+        break;
+      case 's':
+        put_string(&out, spec, va_arg(args, const char *));
+        break;
+      case 'c':
+        put_char(&out, static_cast<char>(va_arg(args, int)));
+        break;
+      case '%':
+        put_char(&out, '%');
+        break;
+      default:
+        put_char(&out, '%');
+        put_char(&out, letter);
+        break;
+    }
+  }
+
+  if (buffer != nullptr && size > 0) {
+    if (out.position < out.size) {
+      buffer[out.position] = '\0';
+    } else {
+      buffer[out.size - 1] = '\0';
+    }
+  }
+  return static_cast<int>(out.position);
+}
+
+int snprintf(char *buffer, size_t size, const char *format, ...) {
+  va_list args;
+  va_start(args, format);
+  int result = vsnprintf(buffer, size, format, args);
+  va_end(args);
+  return result;
+}
+
+int vsprintf(char *buffer, const char *format, va_list args) {
+  return vsnprintf(buffer, SPRINTF_CAPACITY, format, args);
+}
+
+int sprintf(char *buffer, const char *format, ...) {
+  va_list args;
+  va_start(args, format);
+  int result = vsnprintf(buffer, SPRINTF_CAPACITY, format, args);
+  va_end(args);
+  return result;
+}
+
+}  // extern "C"
