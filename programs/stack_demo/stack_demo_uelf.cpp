@@ -28,18 +28,11 @@ const GuiColor kTitleInactive = {220, 210, 180, 0};
 const GuiColor kBannerColor = {222, 222, 222, 0};
 const GuiColor kStatusColor = {210, 225, 255, 0};
 
-// Differences of pointer and window positions may leave the 32-bit range when the compositor
-// reports extreme coordinates; they wrap instead of being undefined.
-int32_t wrap_sub(int32_t a, int32_t b) {
-  return static_cast<int32_t>(static_cast<uint32_t>(a) - static_cast<uint32_t>(b));
-}
-int32_t wrap_add(int32_t a, int32_t b) {
-  return static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b));
-}
-
+// Positions are compared and moved in 64 bits: a window dragged far to the right, or a pointer
+// reported far to the left, must not wrap around the 32-bit range.
 bool contains(const Window *win, int32_t px, int32_t py) {
-  return win->x <= px && px < wrap_add(win->x, win->w) && win->y <= py &&
-         py < wrap_add(win->y, win->h);
+  return win->x <= px && int64_t{px} < int64_t{win->x} + win->w && win->y <= py &&
+         int64_t{py} < int64_t{win->y} + win->h;
 }
 
 // Top-most window under the pointer; on equal stacking numbers the lower index wins.
@@ -66,12 +59,14 @@ int32_t take_next_z(WindowStack *stack) {
   return stack->next_z;
 }
 
+// The grab offsets are never negative, so the difference can only fall below the 32-bit range,
+// where the limit applies anyway.
 void drag_step(WindowStack *stack, int32_t px, int32_t py) {
   Window *win = &stack->windows[stack->drag_index];
-  int32_t x = wrap_sub(px, stack->grab_dx);
-  int32_t y = wrap_sub(py, stack->grab_dy);
-  win->x = x > 0 ? x : 0;
-  win->y = y > kTopLimit ? y : kTopLimit;
+  int64_t x = int64_t{px} - stack->grab_dx;
+  int64_t y = int64_t{py} - stack->grab_dy;
+  win->x = x > 0 ? static_cast<int32_t>(x) : 0;
+  win->y = y > kTopLimit ? static_cast<int32_t>(y) : kTopLimit;
 }
 
 void set_window(Window *win, int32_t x, int32_t y, int32_t w, int32_t h, uint8_t r, uint8_t g,
@@ -151,8 +146,9 @@ void window_stack_pointer(WindowStack *stack, int32_t px, int32_t py, int32_t no
     if (hit < 0) return;
     Window *win = &stack->windows[hit];
     stack->drag_index = hit;
-    stack->grab_dx = wrap_sub(px, win->x);
-    stack->grab_dy = wrap_sub(py, win->y);
+    // The window contains the pointer, so both offsets lie in 0 .. INT32_MAX.
+    stack->grab_dx = px - win->x;
+    stack->grab_dy = py - win->y;
     win->z = take_next_z(stack);
     drag_step(stack, px, py);
   } else if (stack->drag_index != -1 && now == 1) {
