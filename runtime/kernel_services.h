@@ -68,7 +68,7 @@
   X(138, gui_draw_text_font, INT, PTR, NONE)               \
   X(139, gui_draw_char_font, INT, PTR, NONE)
 
-/* SYS_write, SYS_exit, ...: the service numbers as the target calls them. */
-#define NUVRELOS_SERVICE_ENUM(num, name, a, b, c) SYS_##name = num,
+/* SVC_write, SVC_exit, ...: the service numbers (not SYS_: on the host those are Linux's). */
+#define NUVRELOS_SERVICE_ENUM(num, name, a, b, c) SVC_##name = num,
 enum NuvrelosService { NUVRELOS_SERVICES(NUVRELOS_SERVICE_ENUM) };
 #undef NUVRELOS_SERVICE_ENUM

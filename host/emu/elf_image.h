@@ -1,0 +1,56 @@
+// A static ELF32 i386 executable, read with libelf and checked before anything is mapped.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace nuv {
+
+class LoadError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+constexpr uint32_t kRead = 1;
+constexpr uint32_t kWrite = 2;
+constexpr uint32_t kExec = 4;
+
+struct Segment {
+  uint32_t vaddr = 0;
+  uint32_t memsz = 0;
+  uint32_t perms = 0;  // Perm bits
+  std::vector<uint8_t> bytes;  // file contents; the rest up to memsz is zero
+};
+
+struct Section {
+  std::string name;
+  uint64_t flags = 0;  // SHF_* bits
+  uint32_t addr = 0;
+  uint32_t align = 0;
+  std::vector<uint8_t> bytes;
+};
+
+class ElfImage {
+ public:
+  // Throws LoadError naming what is wrong with the file.
+  static ElfImage load(const std::string& path);
+
+  uint32_t entry() const { return entry_; }
+  const std::vector<Segment>& segments() const { return segments_; }
+  std::optional<uint32_t> symbol(const std::string& name) const;
+  std::optional<Section> section(const std::string& name) const;
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+  uint32_t entry_ = 0;
+  std::vector<Segment> segments_;
+  std::unordered_map<std::string, uint32_t> symbols_;
+  std::vector<Section> sections_;
+};
+
+}  // namespace nuv

@@ -1,0 +1,53 @@
+// The guest's 32-bit address space. The kernel and the test harness reach it only through
+// these checked copies: a bad guest pointer is a failed copy, never a host crash.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct uc_struct;
+
+namespace nuv {
+
+struct Region {
+  uint32_t begin = 0;
+  uint32_t end = 0;  // exclusive; 0 means 2^32
+  uint32_t perms = 0;
+  std::string name;
+};
+
+class GuestMemory {
+ public:
+  explicit GuestMemory(uc_struct* uc) : uc_(uc) {}
+
+  // Maps [addr, addr+size) (page-aligned) with the given Perm bits, zero-filled.
+  void map(uint32_t addr, uint32_t size, uint32_t perms, std::string name);
+
+  // Guest to host: the whole range must be mapped readable.
+  bool copy_in(uint32_t addr, void* out, size_t size) const;
+  // Host to guest: the whole range must be mapped writable by the guest.
+  bool copy_out(uint32_t addr, const void* in, size_t size);
+  // A NUL-terminated guest string of at most max_len bytes (without the NUL); nullopt when it
+  // is unmapped, unterminated within the limit, or crosses into unreadable memory.
+  std::optional<std::string> read_string(uint32_t addr, size_t max_len) const;
+
+  // Loader and harness only: writes regardless of guest permissions (still must be mapped).
+  bool poke(uint32_t addr, const void* in, size_t size);
+
+  // How many bytes from addr, up to max, are mapped with the given Perm bits.
+  size_t run_length(uint32_t addr, size_t max, uint32_t perms) const;
+
+  const Region* region_at(uint32_t addr) const;
+  const std::vector<Region>& regions() const { return regions_; }
+
+ private:
+  bool covered(uint32_t addr, size_t size, uint32_t need) const;
+
+  uc_struct* uc_;
+  std::vector<Region> regions_;
+};
+
+}  // namespace nuv

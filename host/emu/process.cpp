@@ -1,0 +1,267 @@
+#include "host/emu/process.h"
+
+#include <unicorn/unicorn.h>
+
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+
+namespace nuv {
+
+struct Process::Hooks {
+  uc_hook interrupt = 0;
+  uc_hook invalid_memory = 0;
+  uc_hook counter = 0;
+  // Filled by the hooks when the guest does something that ends the run.
+  std::string fault;
+  uint64_t instructions = 0;
+};
+
+namespace {
+
+constexpr uint8_t kHlt = 0xF4;
+constexpr uint32_t kPage = 0x1000;
+
+uint32_t page_down(uint32_t v) { return v & ~(kPage - 1); }
+uint64_t page_up(uint64_t v) { return (v + kPage - 1) & ~uint64_t{kPage - 1}; }
+
+std::string at_eip(const std::string& what, uint32_t eip) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, " at eip 0x%08" PRIx32, eip);
+  return what + buf;
+}
+
+const char* interrupt_name(uint32_t intno) {
+  switch (intno) {
+    case 0: return "divide error";
+    case 1: return "debug trap";
+    case 3: return "breakpoint";
+    case 4: return "overflow trap";
+    case 5: return "bound range exceeded";
+    case 6: return "invalid instruction";
+    case 7: return "no floating-point unit";
+    case 8: return "double fault";
+    case 12: return "stack fault";
+    case 13: return "general protection fault";
+    case 14: return "page fault";
+    case 16: return "floating-point error";
+    case 17: return "alignment check";
+    default: return nullptr;
+  }
+}
+
+}  // namespace
+
+Process::Process(const std::string& executable, KernelConfig config)
+    : image_(ElfImage::load(executable)), hooks_(std::make_unique<Hooks>()) {
+  if (uc_open(UC_ARCH_X86, UC_MODE_32, &uc_) != UC_ERR_OK) {
+    throw std::runtime_error("cannot start the i386 emulator");
+  }
+  memory_ = std::make_unique<GuestMemory>(uc_);
+  map_image();
+  kernel_ = std::make_unique<Kernel>(*memory_, std::move(config));
+  kernel_->stop_cpu = [this] { uc_emu_stop(uc_); };
+
+  uc_cb_hookintr_t on_interrupt = [](uc_engine* uc, uint32_t intno, void* user) {
+    auto* self = static_cast<Process*>(user);
+    uint32_t eip = 0;
+    uc_reg_read(uc, UC_X86_REG_EIP, &eip);
+    if (intno != 0x80) {
+      const char* name = interrupt_name(intno);
+      char what[48];
+      if (name == nullptr) std::snprintf(what, sizeof what, "interrupt 0x%" PRIx32, intno);
+      // EIP is already past an int instruction, but still on a faulting one.
+      self->hooks_->fault = at_eip(name ? name : what, eip);
+      uc_emu_stop(uc);
+      return;
+    }
+    int regs[4] = {UC_X86_REG_EAX, UC_X86_REG_EBX, UC_X86_REG_ECX, UC_X86_REG_EDX};
+    uint32_t values[4];
+    void* ptrs[4] = {&values[0], &values[1], &values[2], &values[3]};
+    uc_reg_read_batch(uc, regs, ptrs, 4);
+    int32_t result = self->kernel_->dispatch(values[0], Slots{values[1], values[2], values[3]});
+    uc_reg_write(uc, UC_X86_REG_EAX, &result);
+  };
+  uc_hook_add(uc_, &hooks_->interrupt, UC_HOOK_INTR, reinterpret_cast<void*>(on_interrupt), this,
+              1, 0);
+
+  uc_cb_eventmem_t on_invalid = [](uc_engine* uc, uc_mem_type type, uint64_t address, int,
+                                   int64_t, void* user) -> bool {
+    auto* self = static_cast<Process*>(user);
+    uint32_t eip = 0;
+    uc_reg_read(uc, UC_X86_REG_EIP, &eip);
+    const char* what = "memory fault";
+    switch (type) {
+      case UC_MEM_READ_UNMAPPED: what = "read from unmapped memory"; break;
+      case UC_MEM_WRITE_UNMAPPED: what = "write to unmapped memory"; break;
+      case UC_MEM_FETCH_UNMAPPED: what = "execution of unmapped memory"; break;
+      case UC_MEM_READ_PROT: what = "read from protected memory"; break;
+      case UC_MEM_WRITE_PROT: what = "write to read-only memory"; break;
+      case UC_MEM_FETCH_PROT: what = "execution of non-executable memory"; break;
+      default: break;
+    }
+    char buf[128];
+    std::snprintf(buf, sizeof buf, "%s 0x%08" PRIx64, what, address);
+    self->hooks_->fault = at_eip(buf, eip);
+    return false;
+  };
+  uc_hook_add(uc_, &hooks_->invalid_memory, UC_HOOK_MEM_INVALID,
+              reinterpret_cast<void*>(on_invalid), this, 1, 0);
+}
+
+Process::~Process() {
+  kernel_.reset();
+  if (uc_) uc_close(uc_);
+}
+
+void Process::map_image() {
+  for (const Segment& seg : image_.segments()) {
+    uint32_t begin = page_down(seg.vaddr);
+    uint64_t end = page_up(uint64_t{seg.vaddr} + seg.memsz);
+    memory_->map(begin, static_cast<uint32_t>(end - begin), seg.perms, "segment");
+    if (!memory_->poke(seg.vaddr, seg.bytes.data(), seg.bytes.size())) {
+      throw LoadError(image_.path() + ": cannot load a segment");
+    }
+  }
+  memory_->map(layout::kStackTop - layout::kStackSize, layout::kStackSize, kRead | kWrite,
+               "stack");
+  memory_->map(layout::kScratchBase, layout::kScratchSize, kRead | kWrite, "scratch");
+  memory_->map(layout::kSentinel, kPage, kRead | kExec, "sentinel");
+  std::vector<uint8_t> halt(kPage, kHlt);
+  memory_->poke(layout::kSentinel, halt.data(), halt.size());
+}
+
+RunResult Process::execute(uint32_t begin, uint32_t until) {
+  hooks_->fault.clear();
+  kernel_->reset_exit();
+  uc_err rc = uc_emu_start(uc_, begin, until, 0, 0);
+  uint32_t eip = 0;
+  uc_reg_read(uc_, UC_X86_REG_EIP, &eip);
+  RunResult r;
+  r.eip = eip;
+  if (!hooks_->fault.empty()) {
+    r.end = RunResult::End::Fault;
+    r.message = hooks_->fault;
+  } else if (kernel_->exited()) {
+    r.end = kernel_->end_message().empty() ? RunResult::End::Exited : RunResult::End::Stopped;
+    r.status = kernel_->exit_status();
+    r.message = kernel_->end_message();
+  } else if (rc != UC_ERR_OK) {
+    r.end = RunResult::End::Fault;
+    r.message = at_eip(rc == UC_ERR_INSN_INVALID ? "invalid instruction" : uc_strerror(rc), eip);
+  } else if (eip == until) {
+    r.end = RunResult::End::Returned;
+  } else {
+    // The CPU stopped by itself: a privileged hlt. EIP is past it.
+    r.end = RunResult::End::Fault;
+    r.eip = eip - 1;
+    r.message = at_eip("hlt instruction", eip - 1);
+  }
+  return r;
+}
+
+RunResult Process::run(const std::vector<std::string>& args, uint32_t stack_offset) {
+  // Strings at the top, then argc, the vector and its terminating null below them.
+  std::vector<uint8_t> strings;
+  std::vector<uint32_t> pointers;
+  uint32_t top = layout::kStackTop - 16;
+  size_t total = 0;
+  for (const auto& a : args) total += a.size() + 1;
+  if (total + 4 * (args.size() + 2) + 64 > layout::kStackSize / 2) {
+    RunResult r;
+    r.end = RunResult::End::Fault;
+    r.message = "the argument list does not fit on the stack";
+    return r;
+  }
+  uint32_t strings_at = page_down(top - static_cast<uint32_t>(total)) - 16;
+  uint32_t at = strings_at;
+  for (const auto& a : args) {
+    pointers.push_back(at);
+    strings.insert(strings.end(), a.begin(), a.end());
+    strings.push_back(0);
+    at += static_cast<uint32_t>(a.size() + 1);
+  }
+  std::vector<uint32_t> block;
+  block.push_back(static_cast<uint32_t>(args.size()));
+  block.insert(block.end(), pointers.begin(), pointers.end());
+  block.push_back(0);
+  uint32_t block_size = static_cast<uint32_t>(block.size() * 4);
+  uint32_t sp = ((strings_at - block_size - 16) & ~15u) + (stack_offset & 12u);
+  memory_->poke(strings_at, strings.data(), strings.size());
+  memory_->poke(sp, block.data(), block_size);
+  uc_reg_write(uc_, UC_X86_REG_ESP, &sp);
+  return execute(image_.entry(), layout::kSentinel);
+}
+
+RunResult Process::call(uint32_t function, std::span<const uint32_t> slots) {
+  // The call frame: the return address, then the argument slots on a 16-byte boundary, as a
+  // call instruction would leave them.
+  uint32_t frame[64];
+  if (slots.size() + 1 > std::size(frame)) {
+    RunResult r;
+    r.end = RunResult::End::Fault;
+    r.message = "too many argument slots";
+    return r;
+  }
+  frame[0] = layout::kSentinel;
+  std::copy(slots.begin(), slots.end(), frame + 1);
+  uint32_t sp = layout::kStackTop - 0x1000 - 4;
+  memory_->poke(sp, frame, (slots.size() + 1) * 4);
+  // An empty x87 stack for every call, so a long double left by the last one cannot pile up.
+  uint32_t fpsw = 0, fptag = 0xFFFF;
+  uc_reg_write(uc_, UC_X86_REG_FPSW, &fpsw);
+  uc_reg_write(uc_, UC_X86_REG_FPTAG, &fptag);
+  uc_reg_write(uc_, UC_X86_REG_ESP, &sp);
+  return execute(function, layout::kSentinel);
+}
+
+uint32_t Process::eax() const {
+  uint32_t v = 0;
+  uc_reg_read(uc_, UC_X86_REG_EAX, &v);
+  return v;
+}
+
+uint64_t Process::edx_eax() const {
+  uint32_t lo = 0, hi = 0;
+  uc_reg_read(uc_, UC_X86_REG_EAX, &lo);
+  uc_reg_read(uc_, UC_X86_REG_EDX, &hi);
+  return (uint64_t{hi} << 32) | lo;
+}
+
+long double Process::st0() const {
+  uint32_t fpsw = 0;
+  uc_reg_read(uc_, UC_X86_REG_FPSW, &fpsw);
+  uint32_t top = (fpsw >> 11) & 7;
+  // Unicorn hands out the register as the x87 keeps it: 64-bit significand, then sign and
+  // exponent; the host's long double has the same 80-bit layout.
+  uint8_t reg[16] = {};
+  uc_reg_read(uc_, UC_X86_REG_FP0 + static_cast<int>(top), reg);
+  long double v = 0;
+  static_assert(sizeof(long double) >= 10);
+  std::memcpy(&v, reg, 10);
+  return v;
+}
+
+uint32_t Process::esp() const {
+  uint32_t v = 0;
+  uc_reg_read(uc_, UC_X86_REG_ESP, &v);
+  return v;
+}
+
+void Process::set_instruction_counting(bool on) {
+  if (on && hooks_->counter == 0) {
+    uc_cb_hookcode_t count = [](uc_engine*, uint64_t, uint32_t, void* user) {
+      ++static_cast<Hooks*>(user)->instructions;
+    };
+    uc_hook_add(uc_, &hooks_->counter, UC_HOOK_CODE, reinterpret_cast<void*>(count),
+                hooks_.get(), 1, 0);
+  } else if (!on && hooks_->counter != 0) {
+    uc_hook_del(uc_, hooks_->counter);
+    hooks_->counter = 0;
+  }
+}
+
+uint64_t Process::instructions() const { return hooks_->instructions; }
+void Process::reset_instructions() { hooks_->instructions = 0; }
+
+}  // namespace nuv

@@ -1,0 +1,76 @@
+// One guest process: the loaded executable in Unicorn's i386 CPU, its memory, and the
+// simulated kernel that answers its int 0x80 calls.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "host/emu/elf_image.h"
+#include "host/emu/guest_memory.h"
+#include "host/kernel/kernel.h"
+
+struct uc_struct;
+
+namespace nuv {
+
+struct RunResult {
+  enum class End { Exited, Fault, Returned, Stopped };
+  End end = End::Exited;
+  int32_t status = 0;   // guest exit status (Exited, Stopped)
+  std::string message;  // one line for Fault and Stopped
+  uint32_t eip = 0;
+};
+
+// Where things live in the guest's address space, beside the program's own segments.
+namespace layout {
+constexpr uint32_t kStackTop = 0xC0000000;
+constexpr uint32_t kStackSize = 0x00100000;
+constexpr uint32_t kScratchBase = 0xD0000000;  // harness: arguments and test data
+constexpr uint32_t kScratchSize = 0x00400000;
+constexpr uint32_t kSentinel = 0xF0000000;  // return address of harness calls
+}  // namespace layout
+
+class Process {
+ public:
+  Process(const std::string& executable, KernelConfig config);
+  ~Process();
+  Process(const Process&) = delete;
+  Process& operator=(const Process&) = delete;
+
+  // Runs from _start with argv laid on a fresh stack; the initial stack pointer sits
+  // stack_offset (0, 4, 8 or 12) bytes past a 16-byte boundary.
+  RunResult run(const std::vector<std::string>& args, uint32_t stack_offset = 0);
+
+  // Calls the function at `function` with cdecl 32-bit slots; ends at its return, at the exit
+  // service, or at a fault.
+  RunResult call(uint32_t function, std::span<const uint32_t> slots);
+  uint32_t eax() const;
+  uint64_t edx_eax() const;
+  long double st0() const;
+  uint32_t esp() const;
+
+  // Counting every guest instruction (a hook on each one: for benchmarks, not for speed).
+  void set_instruction_counting(bool on);
+  uint64_t instructions() const;
+  void reset_instructions();
+
+  const ElfImage& image() const { return image_; }
+  GuestMemory& memory() { return *memory_; }
+  Kernel& kernel() { return *kernel_; }
+
+ private:
+  RunResult execute(uint32_t begin, uint32_t until);
+  void map_image();
+
+  ElfImage image_;
+  uc_struct* uc_ = nullptr;
+  std::unique_ptr<GuestMemory> memory_;
+  std::unique_ptr<Kernel> kernel_;
+  struct Hooks;
+  std::unique_ptr<Hooks> hooks_;
+};
+
+}  // namespace nuv

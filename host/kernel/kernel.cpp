@@ -1,0 +1,90 @@
+#include "host/kernel/kernel.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "host/gui/compositor.h"
+#include "host/kernel/errors.h"
+#include "host/kernel/service_table.h"
+#include "host/kernel/trace.h"
+
+namespace nuv {
+namespace {
+
+void host_stdout(std::string_view bytes) {
+  // Unbuffered, like the guest's own writes: output interleaves correctly with the trace.
+  while (!bytes.empty()) {
+    ssize_t n = ::write(STDOUT_FILENO, bytes.data(), bytes.size());
+    if (n <= 0) return;
+    bytes.remove_prefix(static_cast<size_t>(n));
+  }
+}
+
+long host_stdin(void* buffer, size_t size) { return ::read(STDIN_FILENO, buffer, size); }
+
+}  // namespace
+
+Kernel::Kernel(GuestMemory& memory, KernelConfig config)
+    : memory_(memory), config_(std::move(config)), fs_(config_.root) {
+  if (!config_.console_out) config_.console_out = host_stdout;
+  if (!config_.console_in) config_.console_in = host_stdin;
+  auto in = std::make_shared<ConsoleIn>(config_.console_in);
+  auto out = std::make_shared<ConsoleOut>(config_.console_out);
+  files_.install(0, in);
+  files_.install(1, out);
+  files_.install(2, out);
+  compositor_ = std::make_unique<Compositor>(*this, config_.gui);
+}
+
+Kernel::~Kernel() = default;
+
+Compositor& Kernel::compositor() { return *compositor_; }
+
+void Kernel::add_observer(CallObserver observer) { observers_.push_back(std::move(observer)); }
+
+void Kernel::script(uint32_t number, Script script) { scripts_[number] = std::move(script); }
+
+void Kernel::set_exited(int32_t status) {
+  exited_ = true;
+  exit_status_ = status;
+  if (stop_cpu) stop_cpu();
+}
+
+void Kernel::end_run(int32_t status, std::string message) {
+  end_message_ = std::move(message);
+  set_exited(status);
+}
+
+int32_t Kernel::dispatch(uint32_t number, const Slots& slots) {
+  ServiceCall call;
+  call.seq = ++seq_;
+  call.number = number;
+  call.slots = slots;
+  const ServiceInfo* info = find_service(number);
+  bool decode = decoding_ || !observers_.empty();
+  if (decode) decode_arguments(memory_, info, call);
+  call.result = run_handler(call);
+  if (decode) decode_results(memory_, info, call);
+  if (recording_) calls_.push_back(call);
+  for (const auto& observer : observers_) observer(call);
+  return call.result;
+}
+
+int32_t Kernel::run_handler(ServiceCall& call) {
+  const ServiceInfo* info = find_service(call.number);
+  Slots slots = call.slots;
+  if (!scripts_.empty()) {
+    auto it = scripts_.find(call.number);
+    if (it != scripts_.end()) {
+      // The script may change the slots the handler sees; the record keeps the guest's.
+      ServiceCall scripted = call;
+      if (auto answer = it->second(scripted)) return *answer;
+      slots = scripted.slots;
+    }
+  }
+  if (info == nullptr) return err::kNotImplemented;
+  return info->handler(*this, slots);
+}
+
+}  // namespace nuv

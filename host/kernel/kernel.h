@@ -1,0 +1,102 @@
+// The simulated nuvrelos kernel: one handler per service, reached through the service list.
+// Tracing, recording and test scripts wrap the dispatch; handlers know nothing of them.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "host/emu/guest_memory.h"
+#include "host/gui/gui_config.h"
+#include "host/kernel/descriptors.h"
+#include "host/kernel/root_fs.h"
+#include "host/kernel/service_call.h"
+
+namespace nuv {
+
+class Compositor;
+
+struct KernelConfig {
+  std::filesystem::path root = ".";
+  // Where descriptors 1 and 2 go; default: host standard output.
+  std::function<void(std::string_view)> console_out;
+  // Where descriptor 0 and getkey read from; returns bytes read, 0 at end, <0 on error.
+  // Default: host standard input.
+  std::function<long(void* buffer, size_t size)> console_in;
+  GuiConfig gui;
+};
+
+// A test's answer for a service: change the call's slots and return nullopt to let the real
+// handler run on them, or return a result to skip the handler.
+using Script = std::function<std::optional<int32_t>(ServiceCall& call)>;
+using CallObserver = std::function<void(const ServiceCall& call)>;
+
+class Kernel {
+ public:
+  Kernel(GuestMemory& memory, KernelConfig config);
+  ~Kernel();
+  Kernel(const Kernel&) = delete;
+  Kernel& operator=(const Kernel&) = delete;
+
+  // Entry from the CPU's int 0x80.
+  int32_t dispatch(uint32_t number, const Slots& slots);
+
+  // Recording of calls for inspection (on by default in tests, off in the runner).
+  void set_recording(bool on) { recording_ = on; }
+  const std::vector<ServiceCall>& calls() const { return calls_; }
+  void clear_calls() { calls_.clear(); }
+  // Fill ServiceCall::detail with decoded strings and records.
+  void set_decoding(bool on) { decoding_ = on; }
+  // Observers see every call after it completed (the trace writers).
+  void add_observer(CallObserver observer);
+
+  void script(uint32_t number, Script script);
+  void clear_scripts() { scripts_.clear(); }
+
+  // Process end, as requested through the exit service.
+  bool exited() const { return exited_; }
+  int32_t exit_status() const { return exit_status_; }
+  void set_exited(int32_t status);
+  void reset_exit() { exited_ = false; }
+  // Asked by a handler to stop the CPU after the current call (exit, frame limit).
+  std::function<void()> stop_cpu;
+  // A handler that ends the run for a reason of the host (a scenario's frame limit) says why.
+  void end_run(int32_t status, std::string message);
+  const std::string& end_message() const { return end_message_; }
+
+  GuestMemory& memory() { return memory_; }
+  Descriptors& files() { return files_; }
+  RootFs& fs() { return fs_; }
+  Compositor& compositor();
+  const KernelConfig& config() const { return config_; }
+
+  // Virtual time in microseconds: usleep advances it; it really sleeps when a window shows.
+  uint64_t clock_us() const { return clock_us_; }
+  void advance_clock(uint64_t us) { clock_us_ += us; }
+
+ private:
+  int32_t run_handler(ServiceCall& call);
+
+  GuestMemory& memory_;
+  KernelConfig config_;
+  RootFs fs_;
+  Descriptors files_;
+  std::unique_ptr<Compositor> compositor_;
+  bool recording_ = false;
+  bool decoding_ = false;
+  std::vector<ServiceCall> calls_;
+  std::vector<CallObserver> observers_;
+  std::map<uint32_t, Script> scripts_;
+  uint64_t seq_ = 0;
+  bool exited_ = false;
+  int32_t exit_status_ = 0;
+  std::string end_message_;
+  uint64_t clock_us_ = 0;
+};
+
+}  // namespace nuv
