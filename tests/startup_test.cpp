@@ -1,0 +1,70 @@
+// Process start-up and exit: what _start hands to main, and every way a program ends.
+#include <gtest/gtest.h>
+
+#include "tests/harness/guest.h"
+
+namespace nuv::test {
+namespace {
+
+TEST(Startup, MainStartsOnA16ByteBoundaryWhateverTheKernelsAlignment) {
+  for (uint32_t offset : {0u, 4u, 8u, 12u}) {
+    SCOPED_TRACE(offset);
+    Guest g("prog_entry_probe");
+    RunResult r = g.run({"probe", "a", "b"}, offset);
+    ASSERT_EQ(r.end, RunResult::End::Exited) << r.message;
+    EXPECT_EQ(r.status, 3 * 16) << "argc 3 and a 16-byte aligned stack";
+  }
+}
+
+TEST(Startup, ArgumentsReachMainInOrder) {
+  Guest g("prog_exit_code");
+  RunResult r = g.run({"prog", "7", "two words", ""});
+  ASSERT_EQ(r.end, RunResult::End::Exited) << r.message;
+  EXPECT_EQ(r.status, 7);
+  EXPECT_EQ(g.console(), "prog\n7\ntwo words\n\n");
+}
+
+struct EndCase {
+  std::string how;
+  int32_t status;
+};
+
+TEST(Startup, EveryWayOutEndsWithItsStatusAndRunsNoHandler) {
+  const std::vector<EndCase> cases = {
+      {"return", 3}, {"minus", -1}, {"exit", 4}, {"abort", 1}, {"_exit", 6},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.how);
+    Guest g("prog_exit_paths");
+    RunResult r = g.run({"prog_exit_paths", c.how});
+    ASSERT_EQ(r.end, RunResult::End::Exited) << r.message;
+    EXPECT_EQ(r.status, c.status);
+    // Output written before the end is all there; the atexit handler never ran.
+    EXPECT_EQ(g.console(), "before\n");
+    ASSERT_FALSE(g.kernel().calls().empty());
+    EXPECT_EQ(g.kernel().calls().back().number, static_cast<uint32_t>(SVC_exit));
+  }
+}
+
+TEST(Startup, AbortIsExitOne) {
+  Guest g;
+  RunResult r = g.call_result("abort");
+  ASSERT_EQ(r.end, RunResult::End::Exited);
+  EXPECT_EQ(r.status, 1);
+  ASSERT_EQ(g.kernel().calls().size(), 1u);
+  EXPECT_EQ(g.kernel().calls()[0].slots[0], 1u);
+}
+
+TEST(Startup, AtexitKeepsNothingAndGetenvFindsNothing) {
+  Guest g;
+  EXPECT_EQ(g.call("atexit", {g.sym("main")}), 0u);
+  for (const char* name : {"PATH", "HOME", "", "TERM", "LANG"}) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(g.call("getenv", {g.str(name)}), 0u);
+  }
+  EXPECT_EQ(g.call("getenv", {0}), 0u);
+  EXPECT_TRUE(g.kernel().calls().empty());
+}
+
+}  // namespace
+}  // namespace nuv::test
