@@ -72,7 +72,7 @@ struct ConsoleWrites {
 };
 
 void watch_console(Guest& g, ConsoleWrites& w) {
-  g.kernel().script(SYS_write, [&g, &w](nuv::ServiceCall& c) -> std::optional<int32_t> {
+  g.kernel().script(SVC_write, [&g, &w](nuv::ServiceCall& c) -> std::optional<int32_t> {
     w.pieces.push_back(bytes_of(g.read(c.slots[1], c.slots[2])));
     if (static_cast<int>(w.pieces.size()) == w.refuse_at) return -1;
     return std::nullopt;
@@ -82,7 +82,7 @@ void watch_console(Guest& g, ConsoleWrites& w) {
 size_t console_write_calls(Guest& g) {
   size_t n = 0;
   for (const nuv::ServiceCall& c : g.kernel().calls()) {
-    if (c.number == SYS_write) {
+    if (c.number == SVC_write) {
       EXPECT_EQ(c.slots[0], 1u);
       n++;
     }
@@ -202,7 +202,7 @@ TEST(StreamFormatting, ConsoleReceivesOneKernelWritePerAppend) {
 TEST(StreamFormatting, ArgumentListFrontEndTakesTheSameSlots) {
   Guest g;
   MemStream m = open_memstream(g);
-  const uint32_t slots[] = {5, 0, 9, 4, 3};
+  const uint32_t slots[] = {5, 0, 4, 9, 3};
   EXPECT_EQ(g.calli("vfprintf", {m.stream, g.str("%lld|%*d"), g.put(slots, sizeof slots)}), 6);
   EXPECT_EQ(contents(g, m), "5|   9");
 }
