@@ -1,10 +1,291 @@
 #include "host/gui/compositor.h"
 
+#include <algorithm>
+#include <cinttypes>
+#include <cstdio>
+
+#include "host/gui/png_file.h"
+#include "host/gui/raster.h"
+#include "host/gui/sdl_display.h"
+#include "host/kernel/errors.h"
+#include "host/kernel/kernel.h"
+
 namespace nuv {
+
+struct Compositor::Window {
+  std::string title;
+  std::string subtitle;
+  Surface back;
+  Surface front;
+  std::deque<GuiEventRecord> events;
+  bool continuous_redraw = false;
+};
+
+namespace {
+
+std::string display_title(const std::string& title, const std::string& subtitle) {
+  return subtitle.empty() ? title : title + " \u2014 " + subtitle;
+}
+
+}  // namespace
 
 Compositor::Compositor(Kernel& kernel, const GuiConfig& config)
     : kernel_(kernel), config_(config) {}
 
 Compositor::~Compositor() = default;
+
+Compositor::Window* Compositor::window(int32_t handle) const {
+  if (handle < 0 || handle >= kMaxWindows) return nullptr;
+  return windows_[static_cast<size_t>(handle)].get();
+}
+
+int32_t Compositor::host_failure(const std::string& message) {
+  kernel_.end_run(kHostGuiFailureStatus, message);
+  return err::kIo;
+}
+
+bool Compositor::prepare_font() {
+  if (font_) return true;
+  try {
+    font_ = load_psf_font(config_.font_path);
+  } catch (const FontError& e) {
+    host_failure(std::string(e.what()) +
+                 " (the console fonts come with the Debian package console-setup-linux, which "
+                 "scripts/setup installs)");
+    return false;
+  }
+  return true;
+}
+
+int32_t Compositor::open_window(int32_t handle, std::string_view title,
+                                std::string_view subtitle) {
+  if (!prepare_font()) return err::kIo;
+  auto& slot = windows_[static_cast<size_t>(handle)];
+  if (!slot) {
+    slot = std::make_unique<Window>();
+    slot->back = Surface(config_.width, config_.height);
+    slot->front = Surface(config_.width, config_.height);
+  }
+  slot->title = title;
+  slot->subtitle = subtitle;
+  shown_ = handle;
+  std::string caption = display_title(slot->title, slot->subtitle);
+  if (config_.display == GuiConfig::Display::Window) {
+    try {
+      if (!display_) {
+        display_ = std::make_unique<SdlDisplay>(caption, config_.width, config_.height);
+      } else {
+        display_->set_title(caption);
+      }
+      display_->show(slot->front);
+    } catch (const DisplayError& e) {
+      return host_failure(e.what());
+    }
+  }
+  return handle;
+}
+
+int32_t Compositor::create(std::string_view title, std::string_view subtitle) {
+  if (config_.scenario.fail_create) return err::kIo;
+  for (int32_t h = kDisplayHandle + 1; h < kMaxWindows; ++h) {
+    if (!windows_[static_cast<size_t>(h)]) return open_window(h, title, subtitle);
+  }
+  return err::kTooManyFiles;
+}
+
+int32_t Compositor::attach(std::string_view title, std::string_view subtitle) {
+  if (config_.scenario.fail_attach) return err::kIo;
+  return open_window(kDisplayHandle, title, subtitle);
+}
+
+int32_t Compositor::set_title(int32_t handle, std::string_view title) {
+  Window* w = window(handle);
+  if (!w) return err::kBadFd;
+  w->title = title;
+  if (display_ && handle == shown_) display_->set_title(display_title(w->title, w->subtitle));
+  return 0;
+}
+
+int32_t Compositor::begin(int32_t handle) { return window(handle) ? 0 : err::kBadFd; }
+
+int32_t Compositor::clear(int32_t handle, uint32_t pixel) {
+  Window* w = window(handle);
+  if (!w) return err::kBadFd;
+  fill_surface(w->back, pixel);
+  return 0;
+}
+
+int32_t Compositor::fill_rect(int32_t handle, int32_t x, int32_t y, int32_t width,
+                              int32_t height, uint32_t pixel) {
+  Window* w = window(handle);
+  if (!w) return err::kBadFd;
+  nuv::fill_rect(w->back, x, y, width, height, pixel);
+  return 0;
+}
+
+int32_t Compositor::outline_rect(int32_t handle, int32_t x, int32_t y, int32_t width,
+                                 int32_t height, uint32_t pixel) {
+  Window* w = window(handle);
+  if (!w) return err::kBadFd;
+  nuv::outline_rect(w->back, x, y, width, height, pixel);
+  return 0;
+}
+
+int32_t Compositor::draw_text(int32_t handle, int32_t x, int32_t y, uint32_t pixel,
+                              std::string_view text) {
+  Window* w = window(handle);
+  if (!w) return err::kBadFd;
+  nuv::draw_text(w->back, *font_, x, y, pixel, text);
+  return 0;
+}
+
+bool Compositor::save_screenshot(const Surface& picture, uint32_t frame) {
+  char name[32];
+  std::snprintf(name, sizeof name, "frame-%05" PRIu32 ".png", frame);
+  std::string error;
+  if (write_png(config_.screenshot_dir / name, picture, &error)) return true;
+  host_failure("cannot save the screenshot of frame " + std::to_string(frame) + ": " + error);
+  return false;
+}
+
+int32_t Compositor::present(int32_t handle) {
+  Window* w = window(handle);
+  if (!w) return err::kBadFd;
+  if (config_.frame_limit != 0 && presents_ >= config_.frame_limit) {
+    kernel_.end_run(kFrameLimitStatus,
+                    "stopped at the frame limit: the program presented " +
+                        std::to_string(presents_) + " frames without ending");
+    return err::kIo;
+  }
+  std::swap(w->back, w->front);
+  uint32_t frame = presents_++;
+  const auto& shots = config_.scenario.screenshots;
+  while (next_screenshot_ < shots.size() && shots[next_screenshot_] < frame) ++next_screenshot_;
+  if (next_screenshot_ < shots.size() && shots[next_screenshot_] == frame &&
+      !config_.screenshot_dir.empty() && !save_screenshot(w->front, frame)) {
+    return err::kIo;
+  }
+  if (display_ && handle == shown_) {
+    display_->show(w->front);
+    pump_display(0);
+  }
+  return 0;
+}
+
+void Compositor::queue(Window& w, const GuiEventRecord& event, bool merge_motion) {
+  if (event.type == kEventPointer) last_buttons_ = event.word3;
+  // The mouse reports far more motion than a program draws frames; a move that changes no
+  // button replaces the move before it, so presses and releases are never lost in the flood.
+  if (merge_motion && event.type == kEventPointer && !w.events.empty() &&
+      w.events.back().type == kEventPointer && w.events.back().word3 == event.word3) {
+    w.events.back() = event;
+    return;
+  }
+  if (w.events.size() < kMaxQueuedEvents) w.events.push_back(event);
+}
+
+void Compositor::inject_event(const GuiEventRecord& event) {
+  if (Window* w = window(shown_)) queue(*w, event, false);
+}
+
+void Compositor::release_scenario_events() {
+  const auto& events = config_.scenario.events;
+  Window* w = window(shown_);
+  while (w && next_scenario_event_ < events.size() &&
+         events[next_scenario_event_].frame <= presents_) {
+    queue(*w, events[next_scenario_event_++].event, false);
+  }
+}
+
+void Compositor::pump_display(int timeout_ms) {
+  if (!display_) return;
+  Window* w = window(shown_);
+  for (const GuiEventRecord& e : display_->pump(timeout_ms)) {
+    if (w) queue(*w, e, true);
+  }
+  if (display_->closed() && !kernel_.exited()) kernel_.end_run(0, "the window was closed");
+}
+
+int32_t Compositor::peek_event(int32_t handle, GuiEventRecord* out, bool wait) {
+  Window* w = window(handle);
+  if (!w) return err::kBadFd;
+  release_scenario_events();
+  if (w->events.empty()) pump_display(0);
+  // Only the shown window receives input, so only it is worth waiting for.
+  while (wait && w->events.empty() && display_ && handle == shown_ && !kernel_.exited()) {
+    pump_display(100);
+  }
+  if (w->events.empty()) return 0;
+  *out = w->events.front();
+  return 1;
+}
+
+void Compositor::drop_event(int32_t handle) {
+  Window* w = window(handle);
+  if (w && !w->events.empty()) w->events.pop_front();
+}
+
+int32_t Compositor::content_size(int32_t handle, int32_t* width, int32_t* height) {
+  if (!window(handle)) return err::kBadFd;
+  if (config_.scenario.fail_content_size) return err::kIo;
+  if (config_.scenario.report_size) {
+    *width = config_.scenario.report_size->first;
+    *height = config_.scenario.report_size->second;
+  } else {
+    *width = config_.width;
+    *height = config_.height;
+  }
+  return 0;
+}
+
+int32_t Compositor::set_continuous_redraw(int32_t handle, bool on) {
+  Window* w = window(handle);
+  if (!w) return err::kBadFd;
+  if (!on && config_.scenario.fail_redraw_off) return err::kIo;
+  w->continuous_redraw = on;
+  return 0;
+}
+
+int32_t Compositor::font_metrics(int32_t handle, int32_t* width, int32_t* height) {
+  if (!window(handle)) return err::kBadFd;
+  *width = font_->width;
+  *height = font_->height;
+  return 0;
+}
+
+int32_t Compositor::warp_pointer(int32_t handle, int32_t x, int32_t y) {
+  Window* w = window(handle);
+  if (!w) return err::kBadFd;
+  if (handle != shown_) return err::kInvalid;
+  if (display_) {
+    display_->warp_pointer(x, y);  // the motion comes back as an event
+  } else {
+    queue(*w, pointer_event(x, y, last_buttons_), false);
+  }
+  return 0;
+}
+
+int32_t Compositor::set_cursor_visible(int32_t handle, bool on) {
+  if (!window(handle)) return err::kBadFd;
+  if (display_) display_->set_cursor_visible(on);
+  return 0;
+}
+
+bool Compositor::showing_window() const { return display_ && !display_->closed(); }
+
+const Surface* Compositor::presented(int32_t handle) const {
+  Window* w = window(handle);
+  return w ? &w->front : nullptr;
+}
+
+std::string Compositor::window_title(int32_t handle) const {
+  Window* w = window(handle);
+  return w ? display_title(w->title, w->subtitle) : std::string();
+}
+
+bool Compositor::continuous_redraw(int32_t handle) const {
+  Window* w = window(handle);
+  return w && w->continuous_redraw;
+}
 
 }  // namespace nuv

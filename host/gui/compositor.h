@@ -1,25 +1,110 @@
 // The window compositor behind the GUI services.
+//
+// Windows: gui_create opens a new window (handles 1, 2, ...); gui_attach attaches to the
+// display's own window, handle 0 (one per display: attaching again gives it again, with the
+// new title). Either one makes its window the shown one: the display shows one window at a
+// time, the one most recently created or attached, and its input goes to that window's event
+// queue. Every window has the configured content size and a title; the second string is its
+// subtitle, shown after the title in the host window's title bar ("Stack Demo — drag/click to
+// stack").
+//
+// Frames: drawing goes into the window's back buffer; gui_present swaps it with the front
+// buffer, which is the picture the display shows and screenshots save. After a present the
+// back buffer holds the frame before the last one, as with any double buffering: programs
+// draw whole frames. gui_begin marks the start of a frame and changes no pixel.
+//
+// Headless, the scenario supplies input and failures; with a real display, the user does.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <deque>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
 
 #include "host/gui/gui_config.h"
+#include "host/gui/gui_event.h"
+#include "host/gui/psf_font.h"
+#include "host/gui/surface.h"
 
 namespace nuv {
 
 class Kernel;
+class SdlDisplay;
+
+// Exit statuses of runs that the compositor ends for reasons of the host.
+constexpr int32_t kFrameLimitStatus = 124;  // the program ran past the frame limit
+constexpr int32_t kHostGuiFailureStatus = 125;  // no font, no window, no screenshot
 
 class Compositor {
  public:
+  static constexpr int32_t kDisplayHandle = 0;
+  static constexpr int32_t kMaxWindows = 8;
+  static constexpr size_t kMaxQueuedEvents = 4096;
+
   Compositor(Kernel& kernel, const GuiConfig& config);
   ~Compositor();
+  Compositor(const Compositor&) = delete;
+  Compositor& operator=(const Compositor&) = delete;
 
+  // The services; results as the kernel answers them (negative: error).
+  int32_t create(std::string_view title, std::string_view subtitle);
+  int32_t attach(std::string_view title, std::string_view subtitle);
+  int32_t set_title(int32_t handle, std::string_view title);
+  int32_t begin(int32_t handle);
+  int32_t clear(int32_t handle, uint32_t pixel);
+  int32_t fill_rect(int32_t handle, int32_t x, int32_t y, int32_t w, int32_t h, uint32_t pixel);
+  int32_t outline_rect(int32_t handle, int32_t x, int32_t y, int32_t w, int32_t h,
+                       uint32_t pixel);
+  int32_t draw_text(int32_t handle, int32_t x, int32_t y, uint32_t pixel, std::string_view text);
+  int32_t present(int32_t handle);
+  // The window's oldest pending event, left in the queue: 1 with *out filled, 0 for none.
+  // With wait, a real display waits for the user; headless there is nobody to wait for.
+  int32_t peek_event(int32_t handle, GuiEventRecord* out, bool wait);
+  void drop_event(int32_t handle);
+  int32_t content_size(int32_t handle, int32_t* width, int32_t* height);
+  int32_t set_continuous_redraw(int32_t handle, bool on);
+  int32_t font_metrics(int32_t handle, int32_t* width, int32_t* height);
+  int32_t warp_pointer(int32_t handle, int32_t x, int32_t y);
+  int32_t set_cursor_visible(int32_t handle, bool on);
+
+  bool valid(int32_t handle) const { return window(handle) != nullptr; }
   // True while a real window is on screen: sleeping then takes real time.
-  bool showing_window() const { return false; }
+  bool showing_window() const;
+
+  // For the runner, tests and benchmarks.
+  const Surface* presented(int32_t handle) const;
+  int32_t shown_handle() const { return shown_; }
+  std::string window_title(int32_t handle) const;
+  bool continuous_redraw(int32_t handle) const;
+  uint32_t frames_presented() const { return presents_; }
+  // Input as if the user had made it, for the shown window.
+  void inject_event(const GuiEventRecord& event);
 
  private:
+  struct Window;
+
+  Window* window(int32_t handle) const;
+  int32_t open_window(int32_t handle, std::string_view title, std::string_view subtitle);
+  bool prepare_font();
+  void release_scenario_events();
+  void pump_display(int timeout_ms);
+  void queue(Window& w, const GuiEventRecord& event, bool merge_motion);
+  bool save_screenshot(const Surface& picture, uint32_t frame);
+  int32_t host_failure(const std::string& message);
+
   Kernel& kernel_;
   GuiConfig config_;
+  std::array<std::unique_ptr<Window>, kMaxWindows> windows_;
+  int32_t shown_ = -1;
+  std::optional<PsfFont> font_;
+  std::unique_ptr<SdlDisplay> display_;
+  uint32_t presents_ = 0;
+  size_t next_scenario_event_ = 0;
+  size_t next_screenshot_ = 0;
+  int32_t last_buttons_ = 0;
 };
 
 }  // namespace nuv

@@ -2,16 +2,37 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
+
+#include "host/gui/scenario.h"
 
 namespace nuv {
 
+// The font gui_draw_text uses unless told otherwise: 8 x 14, so a line at content height - 14
+// still shows whole.
+inline constexpr const char* kDefaultFontPath = "/usr/share/consolefonts/Lat15-Fixed14.psf.gz";
+
+// Content sizes above this are refused: every window holds two buffers of this many pixels.
+inline constexpr int32_t kMaxContentSide = 4096;
+
 struct GuiConfig {
+  // Auto is resolved by the runner (host/gui/sdl_display.h); the compositor treats it as
+  // Headless.
   enum class Display { Auto, Headless, Window };
   Display display = Display::Headless;
   int32_t width = 640;
   int32_t height = 360;
-  std::string scenario_path;  // headless input script (JSON); empty: no scripted input
+  // Headless input, injected failures and the frames to save (see host/gui/scenario.h).
+  Scenario scenario;
+  // Where the scenario's screenshots go; empty: none are written.
+  std::filesystem::path screenshot_dir;
+  std::filesystem::path font_path = kDefaultFontPath;
+  // A gui_present beyond this many frames ends the run (Kernel::end_run); 0: no limit.
+  uint32_t frame_limit = 0;
 };
+
+// The scenario's content size and frame limit, where it gives them, replace the config's.
+GuiConfig with_scenario(GuiConfig config, Scenario scenario);
 
 }  // namespace nuv

@@ -1,0 +1,64 @@
+// A scenario drives a headless run: the content size, failures to inject into the GUI
+// services, input events keyed to frames, the frames to save as screenshots and a frame limit.
+//
+// The file is JSON; every member is optional:
+//   {
+//     "description": "press on a window, drag it, quit",
+//     "size": [640, 360],
+//     "fail": ["gui_create", "gui_attach", "redraw_off", "content_size"],
+//     "report_size": [800, 0],
+//     "events": [
+//       {"frame": 2, "pointer": {"x": 100, "y": 90, "buttons": 1}},
+//       {"frame": 9, "key": "q"}
+//     ],
+//     "screenshots": [0, 5],
+//     "frame_limit": 100
+//   }
+// Frame N is what the program does after its N-th gui_present, counting from 0: an event of
+// frame N is pending from then on, so the program sees it in the drain before it presents
+// frame N; the screenshot of frame N is the picture that present shows. A key is a number, a
+// single character, or one of "Escape", "Enter", "Tab", "Backspace", "Space". "report_size" is
+// what gui_get_content_size answers instead of the real size (the drawing area keeps its size).
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json_fwd.hpp>
+
+#include "host/gui/gui_event.h"
+
+namespace nuv {
+
+class ScenarioError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+struct ScenarioEvent {
+  uint32_t frame = 0;
+  GuiEventRecord event;
+};
+
+struct Scenario {
+  std::optional<int32_t> width;
+  std::optional<int32_t> height;
+  bool fail_create = false;
+  bool fail_attach = false;
+  bool fail_redraw_off = false;
+  bool fail_content_size = false;
+  std::optional<std::pair<int32_t, int32_t>> report_size;
+  std::vector<ScenarioEvent> events;  // in frame order; the file's order within a frame
+  std::vector<uint32_t> screenshots;  // ascending, no repeats
+  std::optional<uint32_t> frame_limit;
+};
+
+// Both throw ScenarioError naming the member at fault.
+Scenario parse_scenario(const nlohmann::json& document);
+Scenario load_scenario(const std::filesystem::path& path);
+
+}  // namespace nuv

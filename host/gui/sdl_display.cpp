@@ -1,0 +1,143 @@
+#include "host/gui/sdl_display.h"
+
+#include <SDL2/SDL.h>
+
+#include <cstdlib>
+
+namespace nuv {
+namespace {
+
+constexpr int32_t kButtonLeft = 1;
+constexpr int32_t kButtonRight = 2;
+constexpr int32_t kButtonMiddle = 4;
+
+int32_t button_bit(uint8_t sdl_button) {
+  switch (sdl_button) {
+    case SDL_BUTTON_LEFT: return kButtonLeft;
+    case SDL_BUTTON_RIGHT: return kButtonRight;
+    case SDL_BUTTON_MIDDLE: return kButtonMiddle;
+    default: return 0;
+  }
+}
+
+int32_t buttons_of(uint32_t sdl_state) {
+  return ((sdl_state & SDL_BUTTON_LMASK) ? kButtonLeft : 0) |
+         ((sdl_state & SDL_BUTTON_RMASK) ? kButtonRight : 0) |
+         ((sdl_state & SDL_BUTTON_MMASK) ? kButtonMiddle : 0);
+}
+
+bool start_video(std::string* why) {
+  // Ctrl-C in the terminal should end the runner, not turn into a window event.
+  SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+  // The first click on a window without focus is a click like any other.
+  SDL_SetHint(SDL_HINT_MOUSE_FOCUS_CLICKTHROUGH, "1");
+  if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
+    if (why) *why = SDL_GetError();
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool display_available(std::string* why) {
+  const char* x11 = std::getenv("DISPLAY");
+  const char* wayland = std::getenv("WAYLAND_DISPLAY");
+  if ((x11 == nullptr || *x11 == '\0') && (wayland == nullptr || *wayland == '\0')) {
+    if (why) *why = "neither DISPLAY nor WAYLAND_DISPLAY is set";
+    return false;
+  }
+  if (!start_video(why)) return false;
+  SDL_QuitSubSystem(SDL_INIT_VIDEO);
+  return true;
+}
+
+int32_t gui_key_code(int32_t key, uint32_t mod) {
+  if (key >= 'a' && key <= 'z') {
+    if (mod & KMOD_CTRL) return key & 0x1F;
+    bool upper = ((mod & KMOD_SHIFT) != 0) != ((mod & KMOD_CAPS) != 0);
+    return upper ? key - 'a' + 'A' : key;
+  }
+  if (key > 0 && key < 0x80) return key;
+  return -1;
+}
+
+SdlDisplay::SdlDisplay(const std::string& title, int32_t width, int32_t height)
+    : width_(width), height_(height) {
+  std::string why;
+  if (!start_video(&why)) throw DisplayError("cannot open a window: " + why);
+  window_ = SDL_CreateWindow(title.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, width,
+                             height, SDL_WINDOW_SHOWN);
+  if (window_ == nullptr) {
+    std::string error = SDL_GetError();
+    SDL_QuitSubSystem(SDL_INIT_VIDEO);
+    throw DisplayError("cannot open a window: " + error);
+  }
+  events_.reserve(64);
+}
+
+SdlDisplay::~SdlDisplay() {
+  SDL_DestroyWindow(window_);
+  SDL_QuitSubSystem(SDL_INIT_VIDEO);
+}
+
+void SdlDisplay::set_title(const std::string& title) { SDL_SetWindowTitle(window_, title.c_str()); }
+
+void SdlDisplay::show(const Surface& picture) {
+  last_ = &picture;
+  SDL_Surface* target = SDL_GetWindowSurface(window_);
+  if (target == nullptr) return;
+  // The window surface is software memory: the blit copies our pixels exactly, converting
+  // the format only if the display's differs.
+  SDL_Surface* source = SDL_CreateRGBSurfaceWithFormatFrom(
+      const_cast<uint32_t*>(picture.pixels.data()), picture.width, picture.height, 32,
+      picture.width * 4, SDL_PIXELFORMAT_XRGB8888);
+  if (source == nullptr) return;
+  SDL_BlitSurface(source, nullptr, target, nullptr);
+  SDL_FreeSurface(source);
+  SDL_UpdateWindowSurface(window_);
+}
+
+const std::vector<GuiEventRecord>& SdlDisplay::pump(int timeout_ms) {
+  events_.clear();
+  SDL_Event e;
+  bool have = timeout_ms > 0 ? SDL_WaitEventTimeout(&e, timeout_ms) != 0 : SDL_PollEvent(&e) != 0;
+  while (have) {
+    switch (e.type) {
+      case SDL_QUIT: closed_ = true; break;
+      case SDL_WINDOWEVENT:
+        if (e.window.event == SDL_WINDOWEVENT_CLOSE) closed_ = true;
+        if (e.window.event == SDL_WINDOWEVENT_EXPOSED) exposed_ = true;
+        break;
+      case SDL_KEYDOWN: {
+        int32_t code = gui_key_code(e.key.keysym.sym, e.key.keysym.mod);
+        if (code >= 0) events_.push_back(key_event(code));
+        break;
+      }
+      case SDL_MOUSEMOTION:
+        buttons_ = buttons_of(e.motion.state);
+        events_.push_back(pointer_event(e.motion.x, e.motion.y, buttons_));
+        break;
+      case SDL_MOUSEBUTTONDOWN:
+      case SDL_MOUSEBUTTONUP: {
+        int32_t bit = button_bit(e.button.button);
+        buttons_ = e.type == SDL_MOUSEBUTTONDOWN ? (buttons_ | bit) : (buttons_ & ~bit);
+        events_.push_back(pointer_event(e.button.x, e.button.y, buttons_));
+        break;
+      }
+      default: break;
+    }
+    have = SDL_PollEvent(&e) != 0;
+  }
+  if (exposed_ && last_ != nullptr) {
+    exposed_ = false;
+    show(*last_);
+  }
+  return events_;
+}
+
+void SdlDisplay::set_cursor_visible(bool on) { SDL_ShowCursor(on ? SDL_ENABLE : SDL_DISABLE); }
+
+void SdlDisplay::warp_pointer(int32_t x, int32_t y) { SDL_WarpMouseInWindow(window_, x, y); }
+
+}  // namespace nuv
