@@ -48,12 +48,12 @@ struct ScriptedDemo {
 
   void install() {
     auto& k = g.kernel();
-    k.script(SYS_gui_create, [this](nuv::ServiceCall&) { return std::optional(create_result); });
-    k.script(SYS_gui_attach, [this](nuv::ServiceCall&) { return std::optional(attach_result); });
-    k.script(SYS_gui_set_continuous_redraw, [this](nuv::ServiceCall& c) {
+    k.script(SVC_gui_create, [this](nuv::ServiceCall&) { return std::optional(create_result); });
+    k.script(SVC_gui_attach, [this](nuv::ServiceCall&) { return std::optional(attach_result); });
+    k.script(SVC_gui_set_continuous_redraw, [this](nuv::ServiceCall& c) {
       return std::optional<int32_t>(c.slots[1] == 0 ? redraw_off_result : 0);
     });
-    k.script(SYS_gui_poll_event, [this](nuv::ServiceCall& c) -> std::optional<int32_t> {
+    k.script(SVC_gui_poll_event, [this](nuv::ServiceCall& c) -> std::optional<int32_t> {
       size_t frame = frames.size() - 1;
       if (frame >= kFrameLimit) {  // a demo that ignores quit keys must not hang the test
         Event quit = key('q');
@@ -64,27 +64,27 @@ struct ScriptedDemo {
       g.write(c.slots[1], &events[frame][polled++], sizeof(Event));
       return 1;
     });
-    k.script(SYS_gui_get_content_size, [this](nuv::ServiceCall& c) {
+    k.script(SVC_gui_get_content_size, [this](nuv::ServiceCall& c) {
       int32_t size[2] = {width, height};
       g.write(c.slots[1], size, sizeof size);
       return std::optional<int32_t>(0);
     });
-    k.script(SYS_gui_fill_rect, [this](nuv::ServiceCall& c) {
+    k.script(SVC_gui_fill_rect, [this](nuv::ServiceCall& c) {
       Rect r;
       auto bytes = g.read(c.slots[1], sizeof r);
       std::memcpy(&r, bytes.data(), sizeof r);
       frames.back().rects.push_back(r);
       return std::optional<int32_t>(0);
     });
-    k.script(SYS_gui_draw_text, [this](nuv::ServiceCall& c) {
+    k.script(SVC_gui_draw_text, [this](nuv::ServiceCall& c) {
       frames.back().status = g.read_str(g.u32(c.slots[1] + 12), 4096);
       frames.back().status_y = static_cast<int32_t>(g.u32(c.slots[1] + 4));
       return std::optional<int32_t>(0);
     });
-    for (uint32_t n : {SYS_gui_begin, SYS_gui_clear, SYS_gui_present}) {
+    for (uint32_t n : {SVC_gui_begin, SVC_gui_clear, SVC_gui_present}) {
       k.script(n, [](nuv::ServiceCall&) { return std::optional<int32_t>(0); });
     }
-    k.script(SYS_usleep, [this](nuv::ServiceCall& c) {
+    k.script(SVC_usleep, [this](nuv::ServiceCall& c) {
       pauses.push_back(c.slots[0]);
       frames.emplace_back();
       polled = 0;
@@ -116,7 +116,7 @@ struct ScriptedDemo {
 
 bool any_gui_call(const std::vector<uint32_t>& numbers) {
   for (uint32_t n : numbers) {
-    if (n != SYS_write && n != SYS_exit) return true;
+    if (n != SVC_write && n != SVC_exit) return true;
   }
   return false;
 }
@@ -155,11 +155,11 @@ TEST(DemoWindow, CreateThenAttachThenGiveUp) {
     uint32_t handle;
     std::vector<uint32_t> first_calls;
   } cases[] = {
-      {5, -1, 0, 5, {SYS_gui_create, SYS_gui_set_continuous_redraw}},
-      {0, -1, 0, 0, {SYS_gui_create, SYS_gui_set_continuous_redraw}},
-      {-1, 0, 0, 0, {SYS_gui_create, SYS_gui_attach, SYS_gui_set_continuous_redraw}},
-      {-7, 3, 0, 3, {SYS_gui_create, SYS_gui_attach, SYS_gui_set_continuous_redraw}},
-      {-1, -1, 1, 0, {SYS_gui_create, SYS_gui_attach, SYS_write}},
+      {5, -1, 0, 5, {SVC_gui_create, SVC_gui_set_continuous_redraw}},
+      {0, -1, 0, 0, {SVC_gui_create, SVC_gui_set_continuous_redraw}},
+      {-1, 0, 0, 0, {SVC_gui_create, SVC_gui_attach, SVC_gui_set_continuous_redraw}},
+      {-7, 3, 0, 3, {SVC_gui_create, SVC_gui_attach, SVC_gui_set_continuous_redraw}},
+      {-1, -1, 1, 0, {SVC_gui_create, SVC_gui_attach, SVC_write}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << "create " << c.create << ", attach " << c.attach);
@@ -181,8 +181,8 @@ TEST(DemoWindow, CreateThenAttachThenGiveUp) {
     }
     EXPECT_EQ(demo.g.console(), "");
     for (const auto& call : calls) {
-      if (call.number != SYS_gui_create && call.number != SYS_gui_attach &&
-          call.number != SYS_usleep && call.number != SYS_exit) {
+      if (call.number != SVC_gui_create && call.number != SVC_gui_attach &&
+          call.number != SVC_usleep && call.number != SVC_exit) {
         EXPECT_EQ(call.slots[0], c.handle) << "service " << call.number;
       }
     }
@@ -209,13 +209,13 @@ TEST(DemoLoop, QuitKeysEndTheProgramAfterTheirFrame) {
     // Redraw goes on at the start and off at the end, after the last pause.
     const auto& calls = demo.g.kernel().calls();
     ASSERT_GE(calls.size(), 4u);
-    EXPECT_EQ(calls[1].number, SYS_gui_set_continuous_redraw);
+    EXPECT_EQ(calls[1].number, SVC_gui_set_continuous_redraw);
     EXPECT_EQ(calls[1].slots[1], 1u);
     size_t off = calls.size() - 1;
-    while (off > 0 && calls[off].number == SYS_exit) --off;
-    EXPECT_EQ(calls[off].number, SYS_gui_set_continuous_redraw);
+    while (off > 0 && calls[off].number == SVC_exit) --off;
+    EXPECT_EQ(calls[off].number, SVC_gui_set_continuous_redraw);
     EXPECT_EQ(calls[off].slots[1], 0u);
-    EXPECT_EQ(calls[off - 1].number, SYS_usleep);
+    EXPECT_EQ(calls[off - 1].number, SVC_usleep);
     EXPECT_EQ(demo.g.console(), "");
   }
 }
@@ -332,7 +332,7 @@ TEST(DemoLoop, AFailedPollEndsOnlyThatFramesDrain) {
   demo.install();
   int polls = 0;
   // First frame: an error from the poll; the next frame polls again and gets the quit key.
-  demo.g.kernel().script(SYS_gui_poll_event, [&](nuv::ServiceCall& c) -> std::optional<int32_t> {
+  demo.g.kernel().script(SVC_gui_poll_event, [&](nuv::ServiceCall& c) -> std::optional<int32_t> {
     if (++polls == 1) return -22;
     if (demo.frames.size() < 2) return 0;
     Event quit = key('q');

@@ -40,30 +40,33 @@ class FrameTest : public ::testing::Test {
   FrameTest() : g_("stack_demo"), stack_(g_.alloc(88)) {
     g_.call("window_stack_init", {stack_});
     auto answer = std::optional<int32_t>(0);
-    g_.kernel().script(SYS_gui_clear, [this, answer](nuv::ServiceCall& c) {
+    g_.kernel().script(SVC_gui_clear, [this, answer](nuv::ServiceCall& c) {
       auto bytes = g_.read(c.slots[1], 4);
       clears_.push_back({bytes[0], bytes[1], bytes[2], bytes[3]});
       return answer;
     });
-    g_.kernel().script(SYS_gui_fill_rect, [this, answer](nuv::ServiceCall& c) {
+    g_.kernel().script(SVC_gui_fill_rect, [this, answer](nuv::ServiceCall& c) {
       Rect r;
       auto bytes = g_.read(c.slots[1], sizeof r);
       std::memcpy(&r, bytes.data(), sizeof r);
       rects_.push_back(r);
       return answer;
     });
-    g_.kernel().script(SYS_gui_draw_text, [this, answer](nuv::ServiceCall& c) {
-      Text t;
+    g_.kernel().script(SVC_gui_draw_text, [this, answer](nuv::ServiceCall& c) {
       auto bytes = g_.read(c.slots[1], 16);
-      std::memcpy(&t, bytes.data(), 12);
-      uint32_t text_addr;
-      std::memcpy(&text_addr, bytes.data() + 12, 4);
-      t.text = g_.read_str(text_addr, 4096);
+      Text t;
+      t.x = static_cast<int32_t>(g_.u32(c.slots[1]));
+      t.y = static_cast<int32_t>(g_.u32(c.slots[1] + 4));
+      t.r = bytes[8];
+      t.g = bytes[9];
+      t.b = bytes[10];
+      t.zero = bytes[11];
+      t.text = g_.read_str(g_.u32(c.slots[1] + 12), 4096);
       texts_.push_back(t);
       return answer;
     });
-    g_.kernel().script(SYS_gui_begin, [answer](nuv::ServiceCall&) { return answer; });
-    g_.kernel().script(SYS_gui_present, [answer](nuv::ServiceCall&) { return answer; });
+    g_.kernel().script(SVC_gui_begin, [answer](nuv::ServiceCall&) { return answer; });
+    g_.kernel().script(SVC_gui_present, [answer](nuv::ServiceCall&) { return answer; });
   }
 
   void compose(int32_t width, int32_t height, uint32_t frame = 0, int32_t px = 0, int32_t py = 0,
@@ -94,9 +97,9 @@ TEST_F(FrameTest, AFullFrameIsBeginClearTilesWindowsTextsPresent) {
   compose(640, 360);
   const auto& calls = g_.kernel().calls();
   ASSERT_EQ(calls.size(), 416u);
-  std::vector<uint32_t> expected = {SYS_gui_begin, SYS_gui_clear};
-  expected.insert(expected.end(), 405 + 6, SYS_gui_fill_rect);
-  expected.insert(expected.end(), {SYS_gui_draw_text, SYS_gui_draw_text, SYS_gui_present});
+  std::vector<uint32_t> expected = {SVC_gui_begin, SVC_gui_clear};
+  expected.insert(expected.end(), 405 + 6, SVC_gui_fill_rect);
+  expected.insert(expected.end(), {SVC_gui_draw_text, SVC_gui_draw_text, SVC_gui_present});
   for (size_t i = 0; i < calls.size(); ++i) {
     SCOPED_TRACE(i);
     EXPECT_EQ(calls[i].number, expected[i]);

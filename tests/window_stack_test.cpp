@@ -277,6 +277,25 @@ TEST_F(WindowStackTest, OrderAndActiveFollowTheStackingNumbers) {
   }
 }
 
+TEST_F(WindowStackTest, OnEqualNumbersThePressGoesToTheLowerIndex) {
+  struct Case {
+    int32_t z0, z1, z2;
+    int32_t px, py;  // (200, 150) lies in windows 0 and 1, (350, 150) in 1 and 2
+    int32_t hit;
+  } cases[] = {
+      {5, 5, 5, 200, 150, 0}, {5, 5, 5, 350, 150, 1}, {4, 6, 6, 350, 150, 1},
+      {6, 4, 6, 200, 150, 0}, {4, 6, 5, 350, 150, 1}, {4, 5, 6, 350, 150, 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message()
+                 << "z " << c.z0 << "," << c.z1 << "," << c.z2 << " at " << c.px << "," << c.py);
+    window_stack_init_again();
+    set_z(c.z0, c.z1, c.z2, std::max({c.z0, c.z1, c.z2}));
+    pointer(c.px, c.py, 1, 0);
+    EXPECT_EQ(stack().drag_index, c.hit);
+  }
+}
+
 // After two thousand million raises the numbers would leave the 32-bit range: the stack
 // renumbers the windows 1, 2, 3 in their present order before handing out the next one.
 TEST_F(WindowStackTest, RaisingAtTheTopOfTheRangeRenumbers) {
