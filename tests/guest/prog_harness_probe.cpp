@@ -1,5 +1,6 @@
 // Functions with every kind of result the harness reads back, for its own tests.
 #include <stdint.h>
+#include <unistd.h>
 
 extern "C" {
 
@@ -37,6 +38,12 @@ void probe_halt(void) { __asm__ volatile("hlt"); }
 
 int32_t probe_divide(int32_t a, int32_t b) { return a / b; }
 
+}
+
+
+// n kernel round trips of a service with nothing behind it but the virtual clock.
+extern "C" void probe_sleep_calls(uint32_t n) {
+  for (uint32_t i = 0; i < n; ++i) usleep(0);
 }
 
 int main(int, char **) { return 0; }
