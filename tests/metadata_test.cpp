@@ -2,8 +2,14 @@
 // way the system's tools read them.
 #include <elf.h>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -114,6 +120,66 @@ TEST(MetadataRecord, AnExecutableWithoutRecordsIsRefusedByName) {
     ADD_FAILURE() << "accepted";
   } catch (const nuv::MetaError& e) {
     EXPECT_STREQ(e.what(), "no .nuvrelos.cmdmeta section");
+  }
+}
+
+struct ToolOutcome {
+  int status = -1;
+  std::string out, err;
+};
+
+// nuvrelos-meta as a user runs it.
+ToolOutcome run_tool(const std::vector<std::string>& args) {
+  auto dir = std::filesystem::temp_directory_path() / ("nuv-meta-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  auto quoted = [](const std::string& s) {
+    std::string q = "'";
+    for (char ch : s) q += ch == '\'' ? std::string("'\\''") : std::string(1, ch);
+    return q + "'";
+  };
+  std::string cmd = quoted(std::string(NUV_BINARY_DIR) + "/host/nuvrelos-meta");
+  for (const auto& a : args) cmd += " " + quoted(a);
+  cmd += " >" + quoted((dir / "out").string()) + " 2>" + quoted((dir / "err").string());
+  int raw = std::system(cmd.c_str());
+  auto slurp = [](const std::filesystem::path& p) {
+    std::ostringstream text;
+    text << std::ifstream(p).rdbuf();
+    return text.str();
+  };
+  ToolOutcome o{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, slurp(dir / "out"), slurp(dir / "err")};
+  std::filesystem::remove_all(dir);
+  return o;
+}
+
+constexpr int kAnyFailure = 1000;
+
+TEST(MetadataTool, PrintsTheRecordsOrSaysWhatIsWrong) {
+  std::string demo = nuv::test::guest_program("stack_demo");
+  std::string bare = nuv::test::guest_program("whole_runtime");
+  struct Case {
+    std::vector<std::string> args;
+    int status;  // kAnyFailure: not 0
+    std::string out;
+    std::string err;  // start of standard error
+  } cases[] = {
+      {{demo},
+       0,
+       "command: stack_demo\ndescription: Open compositor stack demo.\npackage: stack_demo 2\n",
+       ""},
+      {{bare}, 1, "", "nuvrelos-meta: " + bare + ": no .nuvrelos.cmdmeta section\n"},
+      {{"/nonexistent/stack_demo"}, 1, "", "nuvrelos-meta: /nonexistent/stack_demo: "},
+      {{}, kAnyFailure, "", "FILE is required"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args.empty() ? "no arguments" : c.args[0]);
+    ToolOutcome o = run_tool(c.args);
+    if (c.status == kAnyFailure) {
+      EXPECT_NE(o.status, 0);
+    } else {
+      EXPECT_EQ(o.status, c.status);
+    }
+    EXPECT_EQ(o.out, c.out);
+    EXPECT_TRUE(o.err.starts_with(c.err)) << o.err;
   }
 }
 
