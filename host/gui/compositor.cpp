@@ -152,9 +152,10 @@ int32_t Compositor::present(int32_t handle) {
   Window* w = window(handle);
   if (!w) return err::kBadFd;
   if (config_.frame_limit != 0 && presents_ >= config_.frame_limit) {
-    kernel_.end_run(kFrameLimitStatus,
-                    "stopped at the frame limit: the program presented " +
-                        std::to_string(presents_) + " frames without ending");
+    kernel_.end_run(kFrameLimitStatus, "stopped at the frame limit of " +
+                                           std::to_string(presents_) +
+                                           (presents_ == 1 ? " frame" : " frames") +
+                                           ": the program was still running");
     return err::kIo;
   }
   std::swap(w->back, w->front);

@@ -1,5 +1,6 @@
 #include "host/kernel/trace.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstring>
 #include <vector>
@@ -159,13 +160,27 @@ std::string record_text(const json& d) {
   }
   if (d.is_array()) return "[" + d[0].dump() + ", " + d[1].dump() + "]";
   if (!d.is_object()) return d.dump();
+  if (d.size() == 3 && d.contains("r") && d.contains("g") && d.contains("b")) return color_text(d);
+  // Members in the order of the guest's record, not the JSON object's alphabetical one.
+  static const char* const kRecordOrder[] = {"type", "word1", "word2", "word3", "word4", "x",
+                                             "y",    "w",     "h",     "width", "height", "color",
+                                             "text"};
   std::string out = "{";
   bool first = true;
-  for (const auto& [key, value] : d.items()) {
+  auto member = [&](const std::string& key, const json& value) {
     if (!first) out += ", ";
     first = false;
     out += key + "=";
     out += key == "color" ? color_text(value) : record_text(value);
+  };
+  for (const char* key : kRecordOrder) {
+    if (d.contains(key)) member(key, d[key]);
+  }
+  for (const auto& [key, value] : d.items()) {
+    if (std::find(std::begin(kRecordOrder), std::end(kRecordOrder), key) ==
+        std::end(kRecordOrder)) {
+      member(key, value);
+    }
   }
   return out + "}";
 }
