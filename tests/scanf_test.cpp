@@ -176,6 +176,12 @@ TEST(Sscanf, WhiteSpaceSuppressionAndFailures) {
   run_cases({
       {"7\n8", "%d %d", "ii", 2, {"7", "8"}},
       {"7\n8", "%d%d", "ii", 1, {"7", "-"}},
+      {"7 \t\n 8", "%d\n%d", "ii", 2, {"7", "8"}},
+      {"78", "%d\t %d", "ii", 1, {"78", "-"}},
+      {"5\r6", "%d\r%d", "ii", 2, {"5", "6"}},
+      {"5 6", "%d\r%d", "ii", 1, {"5", "-"}},
+      {"5\v6", "%d\v%d", "ii", 2, {"5", "6"}},
+      {"5 6", "%d\f%d", "ii", 1, {"5", "-"}},
       {"\n5", "%d", "i", 0, {"-"}},
       {"\n5", " %d", "i", 1, {"5"}},
       {"\r5", " %d", "i", 0, {"-"}},
@@ -253,7 +259,7 @@ TEST(Fscanf, ReadsOneByteAtATime) {
   EXPECT_EQ(g.calli("fscanf", {stdin_stream(g), g.str("%d"), a.addr[0]}), 1);
   int reads = 0;
   for (const nuv::ServiceCall& call : g.kernel().calls()) {
-    if (call.number != SYS_read) continue;
+    if (call.number != SVC_read) continue;
     ++reads;
     EXPECT_EQ(call.slots[0], 0u);
     EXPECT_EQ(call.slots[2], 1u);
