@@ -96,7 +96,8 @@ char *strncpy(char *dst, const char *src, size_t n) {
 // A destination in the first page can't be a real string: write nothing there, as for null.
 char *strcat(char *dst, const char *src) {
   if (is_low(dst)) return nullptr;
-  return strcpy(dst + strlen(dst), src == nullptr ? "" : src);
+  strcpy(dst + strlen(dst), src == nullptr ? "" : src);
+  return dst;
 }
 
 char *strncat(char *dst, const char *src, size_t n) {
