@@ -31,9 +31,9 @@ GuestOptions headless(uint32_t frames) {
 // 640 x 360), and a stop after the given number of frames.
 void answer_nothing(Guest& g, uint32_t frames) {
   auto& k = g.kernel();
-  for (uint32_t svc : {SVC_gui_begin, SVC_gui_clear, SVC_gui_fill_rect, SVC_gui_draw_text,
-                       SVC_gui_poll_event, SVC_gui_get_content_size,
-                       SVC_gui_set_continuous_redraw}) {
+  for (uint32_t svc :
+       {SVC_gui_begin, SVC_gui_clear, SVC_gui_fill_rect, SVC_gui_draw_text, SVC_gui_poll_event,
+        SVC_gui_get_content_size, SVC_gui_set_continuous_redraw}) {
     k.script(svc, [](nuv::ServiceCall&) { return std::optional<int32_t>(0); });
   }
   k.script(SVC_gui_create, [](nuv::ServiceCall&) { return std::optional<int32_t>(1); });

@@ -57,8 +57,7 @@ bool Compositor::prepare_font() {
   return true;
 }
 
-int32_t Compositor::open_window(int32_t handle, std::string_view title,
-                                std::string_view subtitle) {
+int32_t Compositor::open_window(int32_t handle, std::string_view title, std::string_view subtitle) {
   if (!prepare_font()) return err::kIo;
   auto& slot = windows_[static_cast<size_t>(handle)];
   if (!slot) {
@@ -115,8 +114,8 @@ int32_t Compositor::clear(int32_t handle, uint32_t pixel) {
   return 0;
 }
 
-int32_t Compositor::fill_rect(int32_t handle, int32_t x, int32_t y, int32_t width,
-                              int32_t height, uint32_t pixel) {
+int32_t Compositor::fill_rect(int32_t handle, int32_t x, int32_t y, int32_t width, int32_t height,
+                              uint32_t pixel) {
   Window* w = window(handle);
   if (!w) return err::kBadFd;
   nuv::fill_rect(w->back, x, y, width, height, pixel);

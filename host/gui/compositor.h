@@ -35,7 +35,7 @@ class Kernel;
 class SdlDisplay;
 
 // Exit statuses of runs that the compositor ends for reasons of the host.
-constexpr int32_t kFrameLimitStatus = 124;  // the program ran past the frame limit
+constexpr int32_t kFrameLimitStatus = 124;      // the program ran past the frame limit
 constexpr int32_t kHostGuiFailureStatus = 125;  // no font, no window, no screenshot
 
 class Compositor {
@@ -56,8 +56,7 @@ class Compositor {
   int32_t begin(int32_t handle);
   int32_t clear(int32_t handle, uint32_t pixel);
   int32_t fill_rect(int32_t handle, int32_t x, int32_t y, int32_t w, int32_t h, uint32_t pixel);
-  int32_t outline_rect(int32_t handle, int32_t x, int32_t y, int32_t w, int32_t h,
-                       uint32_t pixel);
+  int32_t outline_rect(int32_t handle, int32_t x, int32_t y, int32_t w, int32_t h, uint32_t pixel);
   int32_t draw_text(int32_t handle, int32_t x, int32_t y, uint32_t pixel, std::string_view text);
   int32_t present(int32_t handle);
   // The window's oldest pending event, left in the queue: 1 with *out filled, 0 for none.

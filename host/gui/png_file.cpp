@@ -113,8 +113,8 @@ std::optional<Surface> read_png(const std::filesystem::path& path, std::string* 
   png_read_info(png, info);
   png_uint_32 width = png_get_image_width(png, info);
   png_uint_32 height = png_get_image_height(png, info);
-  if (png_get_bit_depth(png, info) != 8 || png_get_interlace_type(png, info) != PNG_INTERLACE_NONE ||
-      width > 65536 || height > 65536) {
+  if (png_get_bit_depth(png, info) != 8 ||
+      png_get_interlace_type(png, info) != PNG_INTERLACE_NONE || width > 65536 || height > 65536) {
     png_destroy_read_struct(&png, &info, nullptr);
     set(error, path.string() + ": only plain 8-bit PNGs are read");
     return std::nullopt;
@@ -136,7 +136,8 @@ std::optional<Surface> read_png(const std::filesystem::path& path, std::string* 
   for (png_uint_32 y = 0; y < height; ++y) {
     png_read_row(png, line.data(), nullptr);
     uint32_t* row = out.row(static_cast<int32_t>(y));
-    for (png_uint_32 x = 0; x < width; ++x) row[x] = rgb(line[3 * x], line[3 * x + 1], line[3 * x + 2]);
+    for (png_uint_32 x = 0; x < width; ++x)
+      row[x] = rgb(line[3 * x], line[3 * x + 1], line[3 * x + 2]);
   }
   png_read_end(png, nullptr);
   png_destroy_read_struct(&png, &info, nullptr);

@@ -17,7 +17,8 @@ using nlohmann::json;
 
 int64_t integer(const json& v, const std::string& where, int64_t min, int64_t max) {
   if (!v.is_number_integer()) fail(where, "must be an integer");
-  int64_t n = v.is_number_unsigned() && v.get<uint64_t>() > INT64_MAX ? INT64_MAX : v.get<int64_t>();
+  int64_t n =
+      v.is_number_unsigned() && v.get<uint64_t>() > INT64_MAX ? INT64_MAX : v.get<int64_t>();
   if (n < min || n > max) {
     fail(where, "must lie between " + std::to_string(min) + " and " + std::to_string(max));
   }
@@ -49,8 +50,9 @@ int32_t key_code(const json& v, const std::string& where) {
   for (const auto& [n, code] : kNamed) {
     if (name == n) return code;
   }
-  fail(where, "unknown key \"" + name + "\" (a single character, a number, or Escape, Enter, "
-              "Tab, Backspace, Space)");
+  fail(where, "unknown key \"" + name +
+                  "\" (a single character, a number, or Escape, Enter, "
+                  "Tab, Backspace, Space)");
 }
 
 void check_members(const json& object, const std::string& where,
@@ -88,9 +90,9 @@ ScenarioEvent event_of(const json& e, const std::string& where) {
 
 Scenario parse_scenario(const json& doc) {
   if (!doc.is_object()) fail("scenario", "must be a JSON object");
-  check_members(doc, "scenario",
-                {"description", "size", "fail", "report_size", "events", "screenshots",
-                 "frame_limit"});
+  check_members(
+      doc, "scenario",
+      {"description", "size", "fail", "report_size", "events", "screenshots", "frame_limit"});
   Scenario s;
   if (doc.contains("description") && !doc["description"].is_string()) {
     fail("description", "must be a string");
@@ -116,8 +118,8 @@ Scenario parse_scenario(const json& doc) {
       } else if (name == "content_size") {
         s.fail_content_size = true;
       } else {
-        fail(where, "unknown failure \"" + name +
-                        "\" (gui_create, gui_attach, redraw_off, content_size)");
+        fail(where,
+             "unknown failure \"" + name + "\" (gui_create, gui_attach, redraw_off, content_size)");
       }
     }
   }
@@ -130,8 +132,9 @@ Scenario parse_scenario(const json& doc) {
     for (size_t i = 0; i < list.size(); ++i) {
       s.events.push_back(event_of(list[i], "events[" + std::to_string(i) + "]"));
     }
-    std::stable_sort(s.events.begin(), s.events.end(),
-                     [](const ScenarioEvent& a, const ScenarioEvent& b) { return a.frame < b.frame; });
+    std::stable_sort(
+        s.events.begin(), s.events.end(),
+        [](const ScenarioEvent& a, const ScenarioEvent& b) { return a.frame < b.frame; });
   }
   if (doc.contains("screenshots")) {
     const json& list = doc["screenshots"];
@@ -144,7 +147,8 @@ Scenario parse_scenario(const json& doc) {
                         s.screenshots.end());
   }
   if (doc.contains("frame_limit")) {
-    s.frame_limit = static_cast<uint32_t>(integer(doc["frame_limit"], "frame_limit", 1, UINT32_MAX));
+    s.frame_limit =
+        static_cast<uint32_t>(integer(doc["frame_limit"], "frame_limit", 1, UINT32_MAX));
   }
   return s;
 }

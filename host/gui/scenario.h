@@ -23,12 +23,11 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <nlohmann/json_fwd.hpp>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
-
-#include <nlohmann/json_fwd.hpp>
 
 #include "host/gui/gui_event.h"
 

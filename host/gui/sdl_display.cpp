@@ -13,10 +13,14 @@ constexpr int32_t kButtonMiddle = 4;
 
 int32_t button_bit(uint8_t sdl_button) {
   switch (sdl_button) {
-    case SDL_BUTTON_LEFT: return kButtonLeft;
-    case SDL_BUTTON_RIGHT: return kButtonRight;
-    case SDL_BUTTON_MIDDLE: return kButtonMiddle;
-    default: return 0;
+    case SDL_BUTTON_LEFT:
+      return kButtonLeft;
+    case SDL_BUTTON_RIGHT:
+      return kButtonRight;
+    case SDL_BUTTON_MIDDLE:
+      return kButtonMiddle;
+    default:
+      return 0;
   }
 }
 
@@ -104,7 +108,9 @@ const std::vector<GuiEventRecord>& SdlDisplay::pump(int timeout_ms) {
   bool have = timeout_ms > 0 ? SDL_WaitEventTimeout(&e, timeout_ms) != 0 : SDL_PollEvent(&e) != 0;
   while (have) {
     switch (e.type) {
-      case SDL_QUIT: closed_ = true; break;
+      case SDL_QUIT:
+        closed_ = true;
+        break;
       case SDL_WINDOWEVENT:
         if (e.window.event == SDL_WINDOWEVENT_CLOSE) closed_ = true;
         if (e.window.event == SDL_WINDOWEVENT_EXPOSED) exposed_ = true;
@@ -125,7 +131,8 @@ const std::vector<GuiEventRecord>& SdlDisplay::pump(int timeout_ms) {
         events_.push_back(pointer_event(e.button.x, e.button.y, buttons_));
         break;
       }
-      default: break;
+      default:
+        break;
     }
     have = SDL_PollEvent(&e) != 0;
   }

@@ -48,8 +48,8 @@ void add_gui_options(CLI::App& app, GuiOptions& o) {
           [](std::string& v) {
             int w = 0, h = 0;
             char x = 0, extra = 0;
-            if (std::sscanf(v.c_str(), "%d%c%d%c", &w, &x, &h, &extra) != 3 || x != 'x' ||
-                w < 1 || h < 1 || w > nuv::kMaxContentSide || h > nuv::kMaxContentSide) {
+            if (std::sscanf(v.c_str(), "%d%c%d%c", &w, &x, &h, &extra) != 3 || x != 'x' || w < 1 ||
+                h < 1 || w > nuv::kMaxContentSide || h > nuv::kMaxContentSide) {
               return "must be WIDTHxHEIGHT, each 1 to " + std::to_string(nuv::kMaxContentSide);
             }
             return std::string();
@@ -64,8 +64,8 @@ void add_gui_options(CLI::App& app, GuiOptions& o) {
                  "Stop the run with status 124 when the program presents more frames (default: "
                  "the scenario's, else 600 headless, none in a window)")
       ->check(CLI::Range(1u, UINT32_MAX));
-  app.add_option("--font", o.font, std::string("Console font for GUI text (default ") +
-                                       nuv::kDefaultFontPath + ")");
+  app.add_option("--font", o.font,
+                 std::string("Console font for GUI text (default ") + nuv::kDefaultFontPath + ")");
 }
 
 // The compositor's settings from the options; false after saying what is wrong.
