@@ -103,14 +103,6 @@ TEST(WholeFileStream, StorageFailureShowsOnlyAtClose) {
   }
 }
 
-TEST(WholeFileStream, WithoutAPathIsRefusedAtClose) {
-  Guest g;
-  uint32_t s = g.call("fopen", {g.str("/p.txt"), g.str("w")});
-  g.set_u32(s + 8, 0);
-  EXPECT_EQ(g.calli("fclose", {s}), -1);
-  EXPECT_TRUE(g.kernel().calls().empty());
-}
-
 TEST(ReadStream, FreadCountsWholeElementsAndPosition) {
   struct Case {
     uint32_t size, count;

@@ -344,11 +344,6 @@ TEST(StringTokens, EmptyAndMissingDelimiterSets) {
   }
 }
 
-TEST(StringTokens, NullStringBeforeAnyTokenisationGivesNull) {
-  Guest g;
-  EXPECT_EQ(g.call("strtok", {0, g.str(",")}), 0u);
-}
-
 TEST(ErrorMessages, KnownNumbersHaveTheirTextOthersSayError) {
   struct Case {
     int32_t number;
