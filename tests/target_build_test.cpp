@@ -1,0 +1,75 @@
+// What the i386 build promises: programs made of our own objects and the 32-bit libgcc's
+// 64-bit division only, laid out in segments whose permissions say what they hold.
+#include <elf.h>
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <regex>
+#include <set>
+
+#include "tests/harness/guest.h"
+
+namespace nuv::test {
+namespace {
+
+const std::vector<std::string> kPrograms = {"whole_runtime", "prog_exit_code", "stack_demo"};
+
+TEST(TargetBuild, LinksNothingFromTheHostButLibgccDivision) {
+  const std::set<std::string> allowed = {"_divdi3.o", "_moddi3.o", "_udivdi3.o", "_umoddi3.o"};
+  const std::regex member(R"(^(\S+)\((\S+)\)$)");
+  for (const auto& name : kPrograms) {
+    SCOPED_TRACE(name);
+    std::ifstream map(guest_program(name) + ".map");
+    ASSERT_TRUE(map) << "no link map";
+    std::string line;
+    while (std::getline(map, line)) {
+      if (line.starts_with("LOAD ")) {
+        std::string file = line.substr(5);
+        EXPECT_TRUE(file.ends_with(".o") || file.ends_with("/32/libgcc.a")) << file;
+        EXPECT_EQ(file.find("libc"), std::string::npos) << file;
+        for (const char* startup : {"crt1.o", "crti.o", "crtn.o", "crtbegin", "crtend"}) {
+          EXPECT_EQ(file.find(startup), std::string::npos) << file;
+        }
+      }
+      std::smatch m;
+      if (std::regex_match(line, m, member)) {
+        EXPECT_TRUE(m[1].str().ends_with("/32/libgcc.a")) << line;
+        EXPECT_TRUE(allowed.contains(m[2].str())) << line;
+      }
+    }
+  }
+}
+
+TEST(TargetBuild, SegmentsArePageAlignedWithHonestPermissions) {
+  for (const auto& name : kPrograms) {
+    SCOPED_TRACE(name);
+    ElfImage image = ElfImage::load(guest_program(name));
+    std::vector<uint32_t> perms;
+    for (const Segment& s : image.segments()) {
+      EXPECT_EQ(s.vaddr % 4096, 0u);
+      perms.push_back(s.perms);
+    }
+    EXPECT_EQ(perms, (std::vector<uint32_t>{kRead | kExec, kRead, kRead | kWrite}));
+    auto text = image.section(".text");
+    ASSERT_TRUE(text);
+    EXPECT_EQ(image.entry(), *image.symbol("_start"));
+    for (const char* sec : {".rodata", ".nuvrelos.pkgmeta"}) {
+      auto s = image.section(sec);
+      if (!s) continue;
+      EXPECT_EQ(s->flags & (SHF_WRITE | SHF_EXECINSTR), 0u) << sec;
+    }
+  }
+}
+
+TEST(TargetBuild, ByteLoopsAreNotTurnedIntoCallsToThemselves) {
+  // A memcpy or memset compiled into a call of itself would recurse until the stack runs out.
+  Guest g;
+  uint32_t a = g.alloc(200000), b = g.alloc(200000);
+  EXPECT_EQ(g.call("memset", {a, 0x5A, 200000}), a);
+  EXPECT_EQ(g.call("memcpy", {b, a, 200000}), b);
+  EXPECT_EQ(g.call("memmove", {a + 1, a, 199999}), a + 1);
+  EXPECT_EQ(g.call("strlen", {b}), 200000u);
+}
+
+}  // namespace
+}  // namespace nuv::test
