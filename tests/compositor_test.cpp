@@ -296,6 +296,9 @@ TEST(Compositor, CreateAndAttachGiveHandlesAndTitles) {
       EXPECT_EQ(gui.compositor().window_title(attached), "Other");
       EXPECT_EQ(gui.compositor().shown_handle(), Compositor::kDisplayHandle);
       EXPECT_EQ(gui.attach("Again", "x"), Compositor::kDisplayHandle);
+      // Programs write Latin-1; the host's caption is UTF-8.
+      EXPECT_EQ(gui.attach("Caf\xE9", "\xB5s"), Compositor::kDisplayHandle);
+      EXPECT_EQ(gui.compositor().window_title(attached), "Caf\u00e9 \u2014 \u00b5s");
     }
   }
 }

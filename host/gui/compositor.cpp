@@ -23,8 +23,23 @@ struct Compositor::Window {
 
 namespace {
 
+// Programs write Latin-1; window captions are UTF-8.
+std::string utf8_of(const std::string& latin1) {
+  std::string out;
+  for (char c : latin1) {
+    auto b = static_cast<uint8_t>(c);
+    if (b < 0x80) {
+      out += c;
+    } else {
+      out += static_cast<char>(0xC0 | (b >> 6));
+      out += static_cast<char>(0x80 | (b & 0x3F));
+    }
+  }
+  return out;
+}
+
 std::string display_title(const std::string& title, const std::string& subtitle) {
-  return subtitle.empty() ? title : title + " \u2014 " + subtitle;
+  return subtitle.empty() ? utf8_of(title) : utf8_of(title) + " \u2014 " + utf8_of(subtitle);
 }
 
 }  // namespace

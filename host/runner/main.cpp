@@ -106,6 +106,10 @@ bool gui_config_from(const GuiOptions& o, nuv::GuiConfig& config) {
       return false;
     }
     config.screenshot_dir = o.screenshots;
+    if (config.scenario.screenshots.empty()) {
+      std::cerr << "nuvrelos-run: --screenshots: no frames to save (a scenario lists them; "
+                   "--save-last saves the last one)\n";
+    }
   }
   return true;
 }
