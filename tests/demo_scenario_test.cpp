@@ -3,8 +3,11 @@
 // end, and the presented pictures pixel by pixel.
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/wait.h>
 
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -425,6 +428,61 @@ TEST(DemoScenario, ShippedScenariosDoWhatTheySay) {
       EXPECT_EQ(d.status_lines().back().y, 346);
     }
   }
+}
+
+std::string quoted(const std::string& s) {
+  std::string q = "'";
+  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+TEST(DemoScenario, TheRunnersGuiOptions) {
+  TempDir dir;
+  std::ofstream(dir.path / "typo.json") << R"({"fail": ["gui_crate"]})";
+  std::string readme = std::string(NUV_SOURCE_DIR) + "/scenarios/readme.json";
+  std::string shots = (dir.path / "shots").string();
+  std::string last = (dir.path / "last.png").string();
+  struct Case {
+    std::vector<std::string> options;
+    int status;
+    const char* err;  // part of standard error
+  };
+  const Case cases[] = {
+      {{"--size", "0x10"}, 2, "--size: must be WIDTHxHEIGHT"},
+      {{"--size", "640"}, 2, "--size"},
+      {{"--size", "5000x10"}, 2, "each 1 to 4096"},
+      {{"--display", "tv"}, 2, "--display"},
+      {{"--scenario", "/nonexistent.json"}, 2, "--scenario"},
+      {{"--scenario", (dir.path / "typo.json").string()}, 2, "unknown failure \"gui_crate\""},
+      {{"--frame-limit", "0"}, 2, "--frame-limit"},
+      {{"--display", "headless", "--font", "/nonexistent.psf.gz"}, 125, "console-setup-linux"},
+      {{"--display", "headless", "--frame-limit", "3"}, 124, "frame limit of 3 frames"},
+      {{"--display", "headless", "--size", "320x200", "--frame-limit", "1", "--save-last", last},
+       124,
+       ""},
+      {{"--scenario", readme, "--screenshots", shots}, 0, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.options));
+    std::string cmd = quoted(std::string(NUV_BINARY_DIR) + "/host/nuvrelos-run");
+    for (const auto& o : c.options) cmd += " " + quoted(o);
+    cmd += " " + quoted(guest_program("stack_demo")) + " </dev/null >/dev/null 2>" +
+           quoted((dir.path / "err").string());
+    int raw = std::system(cmd.c_str());
+    EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, c.status);
+    std::ifstream in(dir.path / "err");
+    std::string err((std::istreambuf_iterator<char>(in)), {});
+    EXPECT_NE(err.find(c.err), std::string::npos) << err;
+  }
+  std::string error;
+  auto saved = read_png(last, &error);
+  ASSERT_TRUE(saved) << error;
+  EXPECT_EQ(saved->width, 320);
+  EXPECT_EQ(saved->height, 200);
+  size_t files = 0;
+  for (const auto& e : std::filesystem::directory_iterator(shots))
+    files += e.path().extension() == ".png";
+  EXPECT_EQ(files, 5u);
 }
 
 }  // namespace
