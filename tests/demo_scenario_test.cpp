@@ -5,6 +5,7 @@
 #include <stdlib.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -15,6 +16,7 @@
 #include "host/gui/compositor.h"
 #include "host/gui/png_file.h"
 #include "host/gui/scenario.h"
+#include "host/kernel/trace.h"
 #include "tests/harness/guest.h"
 
 namespace nuv::test {
@@ -428,6 +430,33 @@ TEST(DemoScenario, ShippedScenariosDoWhatTheySay) {
       EXPECT_EQ(d.status_lines().back().y, 346);
     }
   }
+}
+
+TEST(DemoScenario, TheTraceShowsTheGuiRecords) {
+  Demo d(with_events({ptr(0, 100, -90, 1), key(0, 'q')}));
+  d.expect_clean_end();
+  std::vector<std::string> first_of_each;
+  std::vector<uint32_t> seen;
+  for (const ServiceCall& c : d.calls()) {
+    if (std::find(seen.begin(), seen.end(), c.number) != seen.end()) continue;
+    seen.push_back(c.number);
+    first_of_each.push_back(trace_text(c));
+  }
+  const std::vector<std::string> want = {
+      "gui_create(\"Stack Demo\", \"drag/click to stack\") = 1",
+      "gui_set_continuous_redraw(1, 1) = 0",
+      "gui_poll_event(1, {type=2, word1=100, word2=-90, word3=1, word4=0}, 20) = 1",
+      "gui_get_content_size(1, {width=640, height=360}) = 0",
+      "gui_begin(1) = 0",
+      "gui_clear(1, #1e1e1e) = 0",
+      "gui_fill_rect(1, {x=0, y=0, w=24, h=24, color=#1e1e1e}) = 0",
+      "gui_draw_text(1, {x=8, y=6, color=#dedede, text=\"Stack Demo: drag coloured windows, click "
+      "to rais\"...}) = 0",
+      "gui_present(1) = 0",
+      "usleep(16666) = 0",
+      "exit(0) = ?",
+  };
+  EXPECT_EQ(first_of_each, want);
 }
 
 std::string quoted(const std::string& s) {
