@@ -2,6 +2,8 @@
 // refusals (a refused call reaches no kernel at all).
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <optional>
 
 #include "host/kernel/service_table.h"
@@ -24,8 +26,8 @@ struct Case {
   const char* what;
   const char* function;
   std::vector<uint32_t> args;
-  int32_t result;         // the wrapper's result
-  uint32_t service;       // 0: no call at all
+  int32_t result;    // the wrapper's result
+  uint32_t service;  // 0: no call at all
   std::array<Slot, 3> slots;
 };
 
@@ -69,19 +71,34 @@ class Wrappers : public ::testing::Test {
 TEST_F(Wrappers, DescriptorFileAndDirectoryServices) {
   const int32_t k = kAnswer;
   const std::vector<Case> cases = {
-      {"write passes descriptor, buffer, count", "write", {7, kPtrA, 3}, k, SVC_write, {7, kPtrA, 3}},
+      {"write passes descriptor, buffer, count",
+       "write",
+       {7, kPtrA, 3},
+       k,
+       SVC_write,
+       {7, kPtrA, 3}},
       {"write of 0 bytes still calls", "write", {1, kPtrA, 0}, k, SVC_write, {1, kPtrA, 0}},
       {"write clamps the count", "write", {1, kPtrA, kBig}, k, SVC_write, {1, kPtrA, kClamped}},
       {"write keeps 0x7FFFFFFF", "write", {1, kPtrA, kClamped}, k, SVC_write, {1, kPtrA, kClamped}},
       {"write refuses a null buffer", "write", {1, 0, 5}, -1, 0, {}},
-      {"write does not test the descriptor", "write", {kBig, kPtrA, 1}, k, SVC_write, {kBig, kPtrA, 1}},
+      {"write does not test the descriptor",
+       "write",
+       {kBig, kPtrA, 1},
+       k,
+       SVC_write,
+       {kBig, kPtrA, 1}},
       {"read passes its slots", "read", {0, kPtrA, 9}, k, SVC_read, {0, kPtrA, 9}},
       {"read clamps", "read", {0, kPtrA, 0x80000000u}, k, SVC_read, {0, kPtrA, kClamped}},
       {"read refuses a null buffer", "read", {0, 0, 9}, -1, 0, {}},
       {"close", "close", {5}, k, SVC_close, {5, kAny, kAny}},
       {"getkey", "getkey", {}, k, SVC_getkey, {kAny, kAny, kAny}},
       {"writefile", "writefile", {kPtrA, kPtrB, 4}, k, SVC_writefile, {kPtrA, kPtrB, 4}},
-      {"writefile clamps", "writefile", {kPtrA, kPtrB, kBig}, k, SVC_writefile, {kPtrA, kPtrB, kClamped}},
+      {"writefile clamps",
+       "writefile",
+       {kPtrA, kPtrB, kBig},
+       k,
+       SVC_writefile,
+       {kPtrA, kPtrB, kClamped}},
       {"writefile refuses a null path", "writefile", {0, kPtrB, 4}, -1, 0, {}},
       {"writefile refuses null data", "writefile", {kPtrA, 0, 4}, -1, 0, {}},
       {"mkdir", "mkdir", {kPtrA}, k, SVC_mkdir, {kPtrA, kAny, kAny}},
@@ -95,7 +112,12 @@ TEST_F(Wrappers, DescriptorFileAndDirectoryServices) {
       {"mkfifo", "mkfifo", {kPtrA}, k, SVC_mkfifo, {kPtrA, kAny, kAny}},
       {"mkfifo refuses null", "mkfifo", {0}, -1, 0, {}},
       {"getcwd passes 0 in the third slot", "getcwd", {kPtrA, 64}, k, SVC_getcwd, {kPtrA, 64, 0}},
-      {"getcwd clamps the size", "getcwd", {kPtrA, 0x80000000u}, k, SVC_getcwd, {kPtrA, kClamped, 0}},
+      {"getcwd clamps the size",
+       "getcwd",
+       {kPtrA, 0x80000000u},
+       k,
+       SVC_getcwd,
+       {kPtrA, kClamped, 0}},
       {"getcwd refuses a null buffer", "getcwd", {0, 64}, -1, 0, {}},
       {"getcwd refuses size 0", "getcwd", {kPtrA, 0}, -1, 0, {}},
       {"lseek passes offset and origin", "lseek", {3, kBig, 2}, k, SVC_lseek, {3, kBig, 2}},
@@ -111,9 +133,23 @@ TEST_F(Wrappers, OpenAndCreat) {
   const int32_t k = kAnswer;
   const std::vector<Case> cases = {
       {"open read-only passes 0 twice", "open", {kPtrA, 0}, k, SVC_open, {kPtrA, 0, 0}},
-      {"open with create repeats the flags", "open", {kPtrA, 0x40}, k, SVC_open, {kPtrA, 0x40, 0x40}},
-      {"open 0x241 passes it twice", "open", {kPtrA, 0x241, 0755}, k, SVC_open, {kPtrA, 0x241, 0x241}},
-      {"open without create ignores the third argument", "open", {kPtrA, 0x201, 0755}, k, SVC_open,
+      {"open with create repeats the flags",
+       "open",
+       {kPtrA, 0x40},
+       k,
+       SVC_open,
+       {kPtrA, 0x40, 0x40}},
+      {"open 0x241 passes it twice",
+       "open",
+       {kPtrA, 0x241, 0755},
+       k,
+       SVC_open,
+       {kPtrA, 0x241, 0x241}},
+      {"open without create ignores the third argument",
+       "open",
+       {kPtrA, 0x201, 0755},
+       k,
+       SVC_open,
        {kPtrA, 0x201, 0}},
       {"open refuses null", "open", {0, 0}, -1, 0, {}},
       {"creat passes 0x241 and 0", "creat", {kPtrA, 0777}, k, SVC_open, {kPtrA, 0x241, 0}},
@@ -126,10 +162,18 @@ TEST_F(Wrappers, OpenAndCreat) {
 TEST_F(Wrappers, ProcessSettingsAndStreams) {
   const int32_t k = kAnswer;
   const std::vector<Case> cases = {
-      {"fd_set_inherit reduces -7 to 1", "fd_set_inherit", {static_cast<uint32_t>(-7)}, k,
-       SVC_fd_set_inherit, {1, kAny, kAny}},
+      {"fd_set_inherit reduces -7 to 1",
+       "fd_set_inherit",
+       {static_cast<uint32_t>(-7)},
+       k,
+       SVC_fd_set_inherit,
+       {1, kAny, kAny}},
       {"fd_set_inherit keeps 0", "fd_set_inherit", {0}, k, SVC_fd_set_inherit, {0, kAny, kAny}},
-      {"fd_set_stdio passes three values", "fd_set_stdio", {kBig, 5, 9}, k, SVC_fd_set_stdio,
+      {"fd_set_stdio passes three values",
+       "fd_set_stdio",
+       {kBig, 5, 9},
+       k,
+       SVC_fd_set_stdio,
        {kBig, 5, 9}},
       {"fd_set_nonblock(3, 5)", "fd_set_nonblock", {3, 5}, k, SVC_fd_set_nonblock, {3, 1, 0}},
       {"spawn", "spawn", {kPtrA, 7, 2}, k, SVC_spawn, {kPtrA, 7, 2}},
@@ -137,13 +181,25 @@ TEST_F(Wrappers, ProcessSettingsAndStreams) {
       {"spawn refuses a negative count", "spawn", {kPtrA, 7, kBig}, -1, 0, {}},
       {"spawn refuses null", "spawn", {0, 7, 1}, -1, 0, {}},
       {"waitpid passes everything", "waitpid", {kBig, 0, 3}, k, SVC_waitpid, {kBig, 0, 3}},
-      {"stream_begin", "nuvrelfs_stream_begin", {kPtrA}, k, SVC_nuvrelfs_stream_begin,
+      {"stream_begin",
+       "nuvrelfs_stream_begin",
+       {kPtrA},
+       k,
+       SVC_nuvrelfs_stream_begin,
        {kPtrA, kAny, kAny}},
       {"stream_begin refuses null", "nuvrelfs_stream_begin", {0}, -1, 0, {}},
-      {"stream_write does not test the stream", "nuvrelfs_stream_write", {kBig, kPtrA, 10}, k,
-       SVC_nuvrelfs_stream_write, {kBig, kPtrA, 10}},
-      {"stream_write clamps", "nuvrelfs_stream_write", {1, kPtrA, kBig}, k,
-       SVC_nuvrelfs_stream_write, {1, kPtrA, kClamped}},
+      {"stream_write does not test the stream",
+       "nuvrelfs_stream_write",
+       {kBig, kPtrA, 10},
+       k,
+       SVC_nuvrelfs_stream_write,
+       {kBig, kPtrA, 10}},
+      {"stream_write clamps",
+       "nuvrelfs_stream_write",
+       {1, kPtrA, kBig},
+       k,
+       SVC_nuvrelfs_stream_write,
+       {1, kPtrA, kClamped}},
       {"stream_write refuses null data", "nuvrelfs_stream_write", {1, 0, 10}, -1, 0, {}},
       {"stream_end", "nuvrelfs_stream_end", {6}, k, SVC_nuvrelfs_stream_end, {6, kAny, kAny}},
   };
@@ -161,33 +217,84 @@ TEST_F(Wrappers, GuiAndSleep) {
       {"gui_fill_rect", "gui_fill_rect", {3, kPtrA}, k, SVC_gui_fill_rect, {3, kPtrA, 0}},
       {"gui_draw_text", "gui_draw_text", {3, kPtrA}, k, SVC_gui_draw_text, {3, kPtrA, 0}},
       {"gui_present fills one slot", "gui_present", {3}, k, SVC_gui_present, {3, kAny, kAny}},
-      {"gui_poll_event passes 20", "gui_poll_event", {3, kPtrA}, k, SVC_gui_poll_event, {3, kPtrA, 20}},
-      {"gui_wait_event passes 20", "gui_wait_event", {3, kPtrA}, k, SVC_gui_wait_event, {3, kPtrA, 20}},
+      {"gui_poll_event passes 20",
+       "gui_poll_event",
+       {3, kPtrA},
+       k,
+       SVC_gui_poll_event,
+       {3, kPtrA, 20}},
+      {"gui_wait_event passes 20",
+       "gui_wait_event",
+       {3, kPtrA},
+       k,
+       SVC_gui_wait_event,
+       {3, kPtrA, 20}},
       {"gui_draw_line", "gui_draw_line", {3, kPtrA}, k, SVC_gui_draw_line, {3, kPtrA, 0}},
-      {"gui_get_content_size", "gui_get_content_size", {3, kPtrA}, k, SVC_gui_get_content_size,
+      {"gui_get_content_size",
+       "gui_get_content_size",
+       {3, kPtrA},
+       k,
+       SVC_gui_get_content_size,
        {3, kPtrA, 0}},
       {"gui_set_font", "gui_set_font", {3, kPtrA}, k, SVC_gui_set_font, {3, kPtrA, 0}},
-      {"gui_set_continuous_redraw", "gui_set_continuous_redraw", {3, 1}, k,
-       SVC_gui_set_continuous_redraw, {3, 1, 0}},
+      {"gui_set_continuous_redraw",
+       "gui_set_continuous_redraw",
+       {3, 1},
+       k,
+       SVC_gui_set_continuous_redraw,
+       {3, 1, 0}},
       {"gui_blit_rgb565", "gui_blit_rgb565", {3, kPtrA}, k, SVC_gui_blit_rgb565, {3, kPtrA, 0}},
       {"gui_draw_icon", "gui_draw_icon", {3, kPtrA}, k, SVC_gui_draw_icon, {3, kPtrA, 0}},
       {"gui_outline_rect", "gui_outline_rect", {3, kPtrA}, k, SVC_gui_outline_rect, {3, kPtrA, 0}},
       {"gui_draw_char", "gui_draw_char", {3, kPtrA}, k, SVC_gui_draw_char, {3, kPtrA, 0}},
-      {"gui_get_font_metrics", "gui_get_font_metrics", {3, kPtrA}, k, SVC_gui_get_font_metrics,
+      {"gui_get_font_metrics",
+       "gui_get_font_metrics",
+       {3, kPtrA},
+       k,
+       SVC_gui_get_font_metrics,
        {3, kPtrA, 0}},
-      {"gui_warp_mouse passes three", "gui_warp_mouse", {3, 10, kBig}, k, SVC_gui_warp_mouse,
+      {"gui_warp_mouse passes three",
+       "gui_warp_mouse",
+       {3, 10, kBig},
+       k,
+       SVC_gui_warp_mouse,
        {3, 10, kBig}},
-      {"gui_set_cursor_visible", "gui_set_cursor_visible", {3, 0}, k, SVC_gui_set_cursor_visible,
+      {"gui_set_cursor_visible",
+       "gui_set_cursor_visible",
+       {3, 0},
+       k,
+       SVC_gui_set_cursor_visible,
        {3, 0, 0}},
       {"gui_load_font", "gui_load_font", {kPtrA, kPtrB}, k, SVC_gui_load_font, {kPtrA, kPtrB, 0}},
-      {"gui_draw_text_font", "gui_draw_text_font", {3, kPtrA}, k, SVC_gui_draw_text_font,
+      {"gui_draw_text_font",
+       "gui_draw_text_font",
+       {3, kPtrA},
+       k,
+       SVC_gui_draw_text_font,
        {3, kPtrA, 0}},
-      {"gui_draw_char_font", "gui_draw_char_font", {3, kPtrA}, k, SVC_gui_draw_char_font,
+      {"gui_draw_char_font",
+       "gui_draw_char_font",
+       {3, kPtrA},
+       k,
+       SVC_gui_draw_char_font,
        {3, kPtrA, 0}},
-      {"usleep answers 0 whatever the kernel says", "usleep", {16666}, 0, SVC_usleep,
+      {"usleep answers 0 whatever the kernel says",
+       "usleep",
+       {16666},
+       0,
+       SVC_usleep,
        {16666, kAny, kAny}},
-      {"sleep(2) asks for 2000000 microseconds", "sleep", {2}, 0, SVC_usleep, {2000000, kAny, kAny}},
-      {"sleep's product wraps in 32 bits", "sleep", {5000}, 0, SVC_usleep,
+      {"sleep(2) asks for 2000000 microseconds",
+       "sleep",
+       {2},
+       0,
+       SVC_usleep,
+       {2000000, kAny, kAny}},
+      {"sleep's product wraps in 32 bits",
+       "sleep",
+       {5000},
+       0,
+       SVC_usleep,
        {5000u * 1000000u, kAny, kAny}},
   };
   for (const auto& c : cases) check(c);
@@ -245,21 +352,21 @@ TEST_F(Wrappers, ExitNeverReturnsEvenWhenTheKernelDoes) {
   EXPECT_EQ(g.kernel().calls()[0].slots[0], 3u);
 }
 
-TEST(WrapperPrimitive, EveryWrapperGoesThroughTheOneSoftwareInterrupt) {
-  // Only nuvrelos_syscall may contain int 0x80 (bytes CD 80) in the runtime's code.
-  ElfImage image = ElfImage::load(guest_program("whole_runtime"));
-  auto text = image.section(".text");
-  ASSERT_TRUE(text);
-  uint32_t primitive = *image.symbol("nuvrelos_syscall");
-  std::vector<uint32_t> found;
-  for (size_t i = 0; i + 1 < text->bytes.size(); ++i) {
-    if (text->bytes[i] == 0xCD && text->bytes[i + 1] == 0x80) {
-      found.push_back(text->addr + static_cast<uint32_t>(i));
+TEST(WrapperPrimitive, OnlyOneHeaderIssuesTheSoftwareInterrupt) {
+  // Every wrapper inlines the primitive of runtime/syscall.h; no other source may trap itself.
+  std::vector<std::string> trapping;
+  for (const char* dir : {"runtime", "programs"}) {
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(
+             std::filesystem::path(NUV_SOURCE_DIR) / dir)) {
+      if (!entry.is_regular_file()) continue;
+      std::ifstream in(entry.path());
+      std::string text(std::istreambuf_iterator<char>(in), {});
+      if (text.find("int $0x80") != std::string::npos) {
+        trapping.push_back(entry.path().lexically_relative(NUV_SOURCE_DIR).string());
+      }
     }
   }
-  ASSERT_EQ(found.size(), 1u);
-  EXPECT_GE(found[0], primitive);
-  EXPECT_LT(found[0], primitive + 64);
+  EXPECT_EQ(trapping, (std::vector<std::string>{"runtime/syscall.h"}));
 }
 
 }  // namespace
