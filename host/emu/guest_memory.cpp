@@ -1,39 +1,60 @@
 #include "host/emu/guest_memory.h"
 
+#include <sys/mman.h>
 #include <unicorn/unicorn.h>
 
 #include <algorithm>
+#include <cstring>
 #include <stdexcept>
 
 #include "host/emu/elf_image.h"
 
 namespace nuv {
 
+GuestMemory::~GuestMemory() {
+  // The CPU must be closed first: it works on these bytes directly.
+  for (const auto& r : regions_) ::munmap(r.host, static_cast<size_t>(r.end - r.begin));
+}
+
 void GuestMemory::map(uint32_t addr, uint32_t size, uint32_t perms, std::string name) {
+  // The bytes live in host memory the CPU shares, so the kernel's copies are plain memcpy
+  // instead of a trip through the emulator for every record it reads.
+  void* host = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (host == MAP_FAILED) throw std::runtime_error("no host memory for guest " + name);
   uint32_t uc_perms = ((perms & kRead) ? UC_PROT_READ : 0) |
-                      ((perms & kWrite) ? UC_PROT_WRITE : 0) |
-                      ((perms & kExec) ? UC_PROT_EXEC : 0);
-  if (uc_mem_map(uc_, addr, size, uc_perms) != UC_ERR_OK) {
+                      ((perms & kWrite) ? UC_PROT_WRITE : 0) | ((perms & kExec) ? UC_PROT_EXEC : 0);
+  if (uc_mem_map_ptr(uc_, addr, size, uc_perms, host) != UC_ERR_OK) {
+    ::munmap(host, size);
     throw std::runtime_error("cannot map guest memory for " + name);
   }
-  regions_.push_back(Region{addr, addr + size, perms, std::move(name)});
+  regions_.push_back(
+      Region{addr, uint64_t{addr} + size, perms, std::move(name), static_cast<uint8_t*>(host)});
 }
 
 const Region* GuestMemory::region_at(uint32_t addr) const {
   for (const auto& r : regions_) {
-    if (addr >= r.begin && (r.end == 0 || addr < r.end)) return &r;
+    if (addr >= r.begin && addr < r.end) return &r;
   }
   return nullptr;
 }
 
-bool GuestMemory::covered(uint32_t addr, size_t size, uint32_t need) const {
+template <typename Fn>
+bool GuestMemory::each_piece(uint32_t addr, size_t size, uint32_t need, Fn&& fn) const {
   uint64_t at = addr;
   uint64_t end = uint64_t{addr} + size;
   if (end > 0x100000000ull) return false;
+  // Check everything before touching anything: a copy is whole or not at all.
   while (at < end) {
     const Region* r = region_at(static_cast<uint32_t>(at));
     if (r == nullptr || (r->perms & need) != need) return false;
-    at = r->end == 0 ? 0x100000000ull : r->end;
+    at = r->end;
+  }
+  for (at = addr; at < end;) {
+    const Region* r = region_at(static_cast<uint32_t>(at));
+    uint64_t stop = std::min(end, r->end);
+    fn(*r, static_cast<size_t>(at - r->begin), static_cast<size_t>(at - addr),
+       static_cast<size_t>(stop - at));
+    at = stop;
   }
   return true;
 }
@@ -44,46 +65,54 @@ size_t GuestMemory::run_length(uint32_t addr, size_t max, uint32_t perms) const 
   while (at < end) {
     const Region* r = region_at(static_cast<uint32_t>(at));
     if (r == nullptr || (r->perms & perms) != perms) break;
-    at = r->end == 0 ? 0x100000000ull : r->end;
+    at = r->end;
   }
   return static_cast<size_t>(std::min(at, end) - addr);
 }
 
 bool GuestMemory::copy_in(uint32_t addr, void* out, size_t size) const {
-  if (size == 0) return true;
-  if (!covered(addr, size, kRead)) return false;
-  return uc_mem_read(uc_, addr, out, size) == UC_ERR_OK;
+  auto* dst = static_cast<uint8_t*>(out);
+  return each_piece(addr, size, kRead, [&](const Region& r, size_t off, size_t done, size_t n) {
+    std::memcpy(dst + done, r.host + off, n);
+  });
 }
 
 bool GuestMemory::copy_out(uint32_t addr, const void* in, size_t size) {
-  if (size == 0) return true;
-  if (!covered(addr, size, kWrite)) return false;
-  return uc_mem_write(uc_, addr, in, size) == UC_ERR_OK;
+  const auto* src = static_cast<const uint8_t*>(in);
+  return each_piece(addr, size, kWrite, [&](const Region& r, size_t off, size_t done, size_t n) {
+    std::memcpy(r.host + off, src + done, n);
+  });
 }
 
 bool GuestMemory::poke(uint32_t addr, const void* in, size_t size) {
-  if (size == 0) return true;
-  if (!covered(addr, size, 0)) return false;
-  return uc_mem_write(uc_, addr, in, size) == UC_ERR_OK;
+  const auto* src = static_cast<const uint8_t*>(in);
+  return each_piece(addr, size, 0, [&](const Region& r, size_t off, size_t done, size_t n) {
+    if (r.perms & kExec) {
+      // Code may already be translated: let the CPU see the change.
+      uc_mem_write(uc_, r.begin + off, src + done, n);
+    } else {
+      std::memcpy(r.host + off, src + done, n);
+    }
+  });
 }
 
 std::optional<std::string> GuestMemory::read_string(uint32_t addr, size_t max_len) const {
   std::string out;
-  char chunk[256];
   uint64_t at = addr;
-  while (out.size() <= max_len) {
-    // Read up to the end of the current page so a string ending just before an unmapped
-    // page is still found.
-    size_t n = std::min<uint64_t>(sizeof chunk, 0x1000 - (at & 0xFFF));
-    if (at + n > 0x100000000ull || !copy_in(static_cast<uint32_t>(at), chunk, n)) {
-      return std::nullopt;
+  while (at < 0x100000000ull) {
+    const Region* r = region_at(static_cast<uint32_t>(at));
+    if (r == nullptr || (r->perms & kRead) == 0) return std::nullopt;
+    const uint8_t* p = r->host + (at - r->begin);
+    size_t avail = static_cast<size_t>(r->end - at);
+    size_t want = std::min(avail, max_len - out.size() + 1);  // one more: room for the NUL
+    const void* nul = std::memchr(p, 0, want);
+    if (nul != nullptr) {
+      out.append(reinterpret_cast<const char*>(p), static_cast<const uint8_t*>(nul) - p);
+      return out;
     }
-    for (size_t i = 0; i < n; ++i) {
-      if (chunk[i] == '\0') return out;
-      if (out.size() == max_len) return std::nullopt;
-      out.push_back(chunk[i]);
-    }
-    at += n;
+    if (want < avail || out.size() + want > max_len) return std::nullopt;  // too long
+    out.append(reinterpret_cast<const char*>(p), want);
+    at = r->end;
   }
   return std::nullopt;
 }

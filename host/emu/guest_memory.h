@@ -14,14 +14,18 @@ namespace nuv {
 
 struct Region {
   uint32_t begin = 0;
-  uint32_t end = 0;  // exclusive; 0 means 2^32
+  uint64_t end = 0;  // exclusive
   uint32_t perms = 0;
   std::string name;
+  uint8_t* host = nullptr;  // the region's bytes, shared with the emulated CPU
 };
 
 class GuestMemory {
  public:
   explicit GuestMemory(uc_struct* uc) : uc_(uc) {}
+  ~GuestMemory();
+  GuestMemory(const GuestMemory&) = delete;
+  GuestMemory& operator=(const GuestMemory&) = delete;
 
   // Maps [addr, addr+size) (page-aligned) with the given Perm bits, zero-filled.
   void map(uint32_t addr, uint32_t size, uint32_t perms, std::string name);
@@ -44,7 +48,9 @@ class GuestMemory {
   const std::vector<Region>& regions() const { return regions_; }
 
  private:
-  bool covered(uint32_t addr, size_t size, uint32_t need) const;
+  // Visits the pieces of [addr, addr+size) region by region; false if any byte lacks `need`.
+  template <typename Fn>
+  bool each_piece(uint32_t addr, size_t size, uint32_t need, Fn&& fn) const;
 
   uc_struct* uc_;
   std::vector<Region> regions_;
