@@ -16,6 +16,7 @@
  */
 #pragma once
 
+/* clang-format off */
 #define NUVRELOS_SERVICES(X)                               \
   X(1, write, FD, BUF_IN, COUNT)                           \
   X(2, exit, INT, NONE, NONE)                              \
@@ -67,6 +68,7 @@
   X(137, gui_load_font, STR, PTR, NONE)                    \
   X(138, gui_draw_text_font, INT, PTR, NONE)               \
   X(139, gui_draw_char_font, INT, PTR, NONE)
+/* clang-format on */
 
 /* SVC_write, SVC_exit, ...: the service numbers (not SYS_: on the host those are Linux's). */
 #define NUVRELOS_SERVICE_ENUM(num, name, a, b, c) SVC_##name = num,

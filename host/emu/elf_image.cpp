@@ -81,8 +81,8 @@ ElfImage ElfImage::load(const std::string& path) {
   std::sort(sorted.begin(), sorted.end(),
             [](const Segment* a, const Segment* b) { return a->vaddr < b->vaddr; });
   for (size_t i = 1; i < sorted.size(); ++i) {
-    uint64_t prev_end_page = (uint64_t{sorted[i - 1]->vaddr} + sorted[i - 1]->memsz + 0xFFF) &
-                             ~uint64_t{0xFFF};
+    uint64_t prev_end_page =
+        (uint64_t{sorted[i - 1]->vaddr} + sorted[i - 1]->memsz + 0xFFF) & ~uint64_t{0xFFF};
     if ((sorted[i]->vaddr & ~0xFFFu) < prev_end_page) fail(path, "segments overlap");
   }
 

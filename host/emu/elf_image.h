@@ -22,7 +22,7 @@ constexpr uint32_t kExec = 4;
 struct Segment {
   uint32_t vaddr = 0;
   uint32_t memsz = 0;
-  uint32_t perms = 0;  // Perm bits
+  uint32_t perms = 0;          // Perm bits
   std::vector<uint8_t> bytes;  // file contents; the rest up to memsz is zero
 };
 

@@ -33,20 +33,34 @@ std::string at_eip(const std::string& what, uint32_t eip) {
 
 const char* interrupt_name(uint32_t intno) {
   switch (intno) {
-    case 0: return "divide error";
-    case 1: return "debug trap";
-    case 3: return "breakpoint";
-    case 4: return "overflow trap";
-    case 5: return "bound range exceeded";
-    case 6: return "invalid instruction";
-    case 7: return "no floating-point unit";
-    case 8: return "double fault";
-    case 12: return "stack fault";
-    case 13: return "general protection fault";
-    case 14: return "page fault";
-    case 16: return "floating-point error";
-    case 17: return "alignment check";
-    default: return nullptr;
+    case 0:
+      return "divide error";
+    case 1:
+      return "debug trap";
+    case 3:
+      return "breakpoint";
+    case 4:
+      return "overflow trap";
+    case 5:
+      return "bound range exceeded";
+    case 6:
+      return "invalid instruction";
+    case 7:
+      return "no floating-point unit";
+    case 8:
+      return "double fault";
+    case 12:
+      return "stack fault";
+    case 13:
+      return "general protection fault";
+    case 14:
+      return "page fault";
+    case 16:
+      return "floating-point error";
+    case 17:
+      return "alignment check";
+    default:
+      return nullptr;
   }
 }
 
@@ -82,23 +96,36 @@ Process::Process(const std::string& executable, KernelConfig config)
     int32_t result = self->kernel_->dispatch(values[0], Slots{values[1], values[2], values[3]});
     uc_reg_write(uc, UC_X86_REG_EAX, &result);
   };
-  uc_hook_add(uc_, &hooks_->interrupt, UC_HOOK_INTR, reinterpret_cast<void*>(on_interrupt), this,
-              1, 0);
+  uc_hook_add(uc_, &hooks_->interrupt, UC_HOOK_INTR, reinterpret_cast<void*>(on_interrupt), this, 1,
+              0);
 
-  uc_cb_eventmem_t on_invalid = [](uc_engine* uc, uc_mem_type type, uint64_t address, int,
-                                   int64_t, void* user) -> bool {
+  uc_cb_eventmem_t on_invalid = [](uc_engine* uc, uc_mem_type type, uint64_t address, int, int64_t,
+                                   void* user) -> bool {
     auto* self = static_cast<Process*>(user);
     uint32_t eip = 0;
     uc_reg_read(uc, UC_X86_REG_EIP, &eip);
     const char* what = "memory fault";
     switch (type) {
-      case UC_MEM_READ_UNMAPPED: what = "read from unmapped memory"; break;
-      case UC_MEM_WRITE_UNMAPPED: what = "write to unmapped memory"; break;
-      case UC_MEM_FETCH_UNMAPPED: what = "execution of unmapped memory"; break;
-      case UC_MEM_READ_PROT: what = "read from protected memory"; break;
-      case UC_MEM_WRITE_PROT: what = "write to read-only memory"; break;
-      case UC_MEM_FETCH_PROT: what = "execution of non-executable memory"; break;
-      default: break;
+      case UC_MEM_READ_UNMAPPED:
+        what = "read from unmapped memory";
+        break;
+      case UC_MEM_WRITE_UNMAPPED:
+        what = "write to unmapped memory";
+        break;
+      case UC_MEM_FETCH_UNMAPPED:
+        what = "execution of unmapped memory";
+        break;
+      case UC_MEM_READ_PROT:
+        what = "read from protected memory";
+        break;
+      case UC_MEM_WRITE_PROT:
+        what = "write to read-only memory";
+        break;
+      case UC_MEM_FETCH_PROT:
+        what = "execution of non-executable memory";
+        break;
+      default:
+        break;
     }
     char buf[128];
     std::snprintf(buf, sizeof buf, "%s 0x%08" PRIx64, what, address);
@@ -123,8 +150,7 @@ void Process::map_image() {
       throw LoadError(image_.path() + ": cannot load a segment");
     }
   }
-  memory_->map(layout::kStackTop - layout::kStackSize, layout::kStackSize, kRead | kWrite,
-               "stack");
+  memory_->map(layout::kStackTop - layout::kStackSize, layout::kStackSize, kRead | kWrite, "stack");
   memory_->map(layout::kScratchBase, layout::kScratchSize, kRead | kWrite, "scratch");
   memory_->map(layout::kSentinel, kPage, kRead | kExec, "sentinel");
   std::vector<uint8_t> halt(kPage, kHlt);
@@ -253,8 +279,8 @@ void Process::set_instruction_counting(bool on) {
     uc_cb_hookcode_t count = [](uc_engine*, uint64_t, uint32_t, void* user) {
       ++static_cast<Hooks*>(user)->instructions;
     };
-    uc_hook_add(uc_, &hooks_->counter, UC_HOOK_CODE, reinterpret_cast<void*>(count),
-                hooks_.get(), 1, 0);
+    uc_hook_add(uc_, &hooks_->counter, UC_HOOK_CODE, reinterpret_cast<void*>(count), hooks_.get(),
+                1, 0);
   } else if (!on && hooks_->counter != 0) {
     uc_hook_del(uc_, hooks_->counter);
     hooks_->counter = 0;

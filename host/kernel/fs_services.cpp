@@ -67,10 +67,20 @@ int32_t svc_open(Kernel& k, const Slots& s) {
   int oflags = O_CLOEXEC | O_NOFOLLOW;
   bool readable = true, writable = false;
   switch (flags & 3u) {
-    case 0: oflags |= O_RDONLY; break;
-    case 1: oflags |= O_WRONLY; readable = false; writable = true; break;
-    case 2: oflags |= O_RDWR; writable = true; break;
-    default: return err::kInvalid;
+    case 0:
+      oflags |= O_RDONLY;
+      break;
+    case 1:
+      oflags |= O_WRONLY;
+      readable = false;
+      writable = true;
+      break;
+    case 2:
+      oflags |= O_RDWR;
+      writable = true;
+      break;
+    default:
+      return err::kInvalid;
   }
   if (flags & 0x040u) oflags |= O_CREAT;
   if (flags & 0x080u) oflags |= O_EXCL;
@@ -169,8 +179,6 @@ int32_t svc_pipe(Kernel& k, const Slots& s) {
 
 int32_t svc_dup(Kernel& k, const Slots& s) { return k.files().dup(as_int(s[0])); }
 
-int32_t svc_dup2(Kernel& k, const Slots& s) {
-  return k.files().dup2(as_int(s[0]), as_int(s[1]));
-}
+int32_t svc_dup2(Kernel& k, const Slots& s) { return k.files().dup2(as_int(s[0]), as_int(s[1])); }
 
 }  // namespace nuv

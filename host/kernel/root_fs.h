@@ -26,8 +26,7 @@ class RootFs {
   const std::filesystem::path& root() const { return root_; }
 
  private:
-  int32_t walk(std::string_view guest_path, bool follow_last,
-               std::vector<std::string>& out) const;
+  int32_t walk(std::string_view guest_path, bool follow_last, std::vector<std::string>& out) const;
 
   std::filesystem::path root_;
   std::vector<std::string> cwd_;

@@ -14,8 +14,23 @@ namespace nuv {
 class Kernel;
 
 enum class Shape {
-  NONE, INT, HEX, FD, FLAG, COUNT, USEC, STR, PTR, BUF_IN, BUF_OUT,
-  COLOR, RECT, TEXT, EVENT, SIZE, FDPAIR
+  NONE,
+  INT,
+  HEX,
+  FD,
+  FLAG,
+  COUNT,
+  USEC,
+  STR,
+  PTR,
+  BUF_IN,
+  BUF_OUT,
+  COLOR,
+  RECT,
+  TEXT,
+  EVENT,
+  SIZE,
+  FDPAIR
 };
 
 using Handler = int32_t (*)(Kernel& kernel, const Slots& slots);

@@ -32,7 +32,8 @@ std::vector<uint8_t> from_latin1(const std::string& s) {
   for (size_t i = 0; i < s.size(); ++i) {
     auto c = static_cast<uint8_t>(s[i]);
     if (c >= 0xC0 && i + 1 < s.size()) {
-      out.push_back(static_cast<uint8_t>(((c & 0x03) << 6) | (static_cast<uint8_t>(s[++i]) & 0x3F)));
+      out.push_back(
+          static_cast<uint8_t>(((c & 0x03) << 6) | (static_cast<uint8_t>(s[++i]) & 0x3F)));
     } else {
       out.push_back(c);
     }
@@ -64,8 +65,10 @@ json color_of(uint32_t packed) {
 json record_before(const GuestMemory& m, Shape shape, const ServiceCall& c, size_t i) {
   uint32_t v = c.slots[i];
   switch (shape) {
-    case Shape::STR: return string_at(m, v);
-    case Shape::BUF_IN: return bytes_at(m, v, c.slots[2]);
+    case Shape::STR:
+      return string_at(m, v);
+    case Shape::BUF_IN:
+      return bytes_at(m, v, c.slots[2]);
     case Shape::COLOR: {
       int32_t w[1];
       return words_at(m, v, w) ? color_of(static_cast<uint32_t>(w[0])) : json();
@@ -73,16 +76,22 @@ json record_before(const GuestMemory& m, Shape shape, const ServiceCall& c, size
     case Shape::RECT: {
       int32_t w[5];
       if (!words_at(m, v, w)) return nullptr;
-      return json{{"x", w[0]}, {"y", w[1]}, {"w", w[2]}, {"h", w[3]},
+      return json{{"x", w[0]},
+                  {"y", w[1]},
+                  {"w", w[2]},
+                  {"h", w[3]},
                   {"color", color_of(static_cast<uint32_t>(w[4]))}};
     }
     case Shape::TEXT: {
       int32_t w[4];
       if (!words_at(m, v, w)) return nullptr;
-      return json{{"x", w[0]}, {"y", w[1]}, {"color", color_of(static_cast<uint32_t>(w[2]))},
+      return json{{"x", w[0]},
+                  {"y", w[1]},
+                  {"color", color_of(static_cast<uint32_t>(w[2]))},
                   {"text", string_at(m, static_cast<uint32_t>(w[3]))}};
     }
-    default: return nullptr;
+    default:
+      return nullptr;
   }
 }
 
@@ -97,8 +106,8 @@ json record_after(const GuestMemory& m, Shape shape, const ServiceCall& c, size_
     case Shape::EVENT: {
       int32_t w[5];
       if (c.result <= 0 || !words_at(m, v, w)) return nullptr;
-      return json{{"type", w[0]}, {"word1", w[1]}, {"word2", w[2]}, {"word3", w[3]},
-                  {"word4", w[4]}};
+      return json{
+          {"type", w[0]}, {"word1", w[1]}, {"word2", w[2]}, {"word3", w[3]}, {"word4", w[4]}};
     }
     case Shape::SIZE: {
       int32_t w[2];
@@ -110,7 +119,8 @@ json record_after(const GuestMemory& m, Shape shape, const ServiceCall& c, size_
       if (!words_at(m, v, w)) return nullptr;
       return json::array({w[0], w[1]});
     }
-    default: return nullptr;
+    default:
+      return nullptr;
   }
 }
 
@@ -119,11 +129,21 @@ void quote(std::string& out, const std::vector<uint8_t>& bytes, size_t limit) {
   for (size_t i = 0; i < bytes.size() && i < limit; ++i) {
     uint8_t b = bytes[i];
     switch (b) {
-      case '\n': out += "\\n"; break;
-      case '\t': out += "\\t"; break;
-      case '\r': out += "\\r"; break;
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
       default:
         if (b >= 0x20 && b < 0x7F) {
           out += static_cast<char>(b);
@@ -162,9 +182,9 @@ std::string record_text(const json& d) {
   if (!d.is_object()) return d.dump();
   if (d.size() == 3 && d.contains("r") && d.contains("g") && d.contains("b")) return color_text(d);
   // Members in the order of the guest's record, not the JSON object's alphabetical one.
-  static const char* const kRecordOrder[] = {"type", "word1", "word2", "word3", "word4", "x",
-                                             "y",    "w",     "h",     "width", "height", "color",
-                                             "text"};
+  static const char* const kRecordOrder[] = {"type",   "word1", "word2", "word3", "word4",
+                                             "x",      "y",     "w",     "h",     "width",
+                                             "height", "color", "text"};
   std::string out = "{";
   bool first = true;
   auto member = [&](const std::string& key, const json& value) {
@@ -187,25 +207,44 @@ std::string record_text(const json& d) {
 
 const char* error_name(int32_t result) {
   switch (result) {
-    case -2: return "ENOENT";
-    case -5: return "EIO";
-    case -9: return "EBADF";
-    case -11: return "EAGAIN";
-    case -13: return "EACCES";
-    case -14: return "EFAULT";
-    case -17: return "EEXIST";
-    case -20: return "ENOTDIR";
-    case -21: return "EISDIR";
-    case -22: return "EINVAL";
-    case -24: return "EMFILE";
-    case -28: return "ENOSPC";
-    case -32: return "EPIPE";
-    case -34: return "ERANGE";
-    case -36: return "ENAMETOOLONG";
-    case -38: return "ENOSYS";
-    case -39: return "ENOTEMPTY";
-    case -40: return "ELOOP";
-    default: return nullptr;
+    case -2:
+      return "ENOENT";
+    case -5:
+      return "EIO";
+    case -9:
+      return "EBADF";
+    case -11:
+      return "EAGAIN";
+    case -13:
+      return "EACCES";
+    case -14:
+      return "EFAULT";
+    case -17:
+      return "EEXIST";
+    case -20:
+      return "ENOTDIR";
+    case -21:
+      return "EISDIR";
+    case -22:
+      return "EINVAL";
+    case -24:
+      return "EMFILE";
+    case -28:
+      return "ENOSPC";
+    case -32:
+      return "EPIPE";
+    case -34:
+      return "ERANGE";
+    case -36:
+      return "ENAMETOOLONG";
+    case -38:
+      return "ENOSYS";
+    case -39:
+      return "ENOTEMPTY";
+    case -40:
+      return "ELOOP";
+    default:
+      return nullptr;
   }
 }
 
@@ -232,12 +271,13 @@ const char* service_name(uint32_t number) {
 
 json trace_json(const ServiceCall& call) {
   const char* name = service_name(call.number);
-  return json{{"seq", call.seq},
-              {"number", call.number},
-              {"name", name ? json(name) : json(nullptr)},
-              {"slots", json::array({call.slots[0], call.slots[1], call.slots[2]})},
-              {"decoded", call.detail.is_array() ? call.detail : json::array({nullptr, nullptr, nullptr})},
-              {"result", call.result}};
+  return json{
+      {"seq", call.seq},
+      {"number", call.number},
+      {"name", name ? json(name) : json(nullptr)},
+      {"slots", json::array({call.slots[0], call.slots[1], call.slots[2]})},
+      {"decoded", call.detail.is_array() ? call.detail : json::array({nullptr, nullptr, nullptr})},
+      {"result", call.result}};
 }
 
 std::string trace_text(const ServiceCall& call) {
@@ -260,10 +300,15 @@ std::string trace_text(const ServiceCall& call) {
     switch (shape) {
       case Shape::INT:
       case Shape::FD:
-      case Shape::FLAG: out += std::to_string(static_cast<int32_t>(v)); break;
+      case Shape::FLAG:
+        out += std::to_string(static_cast<int32_t>(v));
+        break;
       case Shape::COUNT:
-      case Shape::USEC: out += std::to_string(v); break;
-      default: out += hex(v);
+      case Shape::USEC:
+        out += std::to_string(v);
+        break;
+      default:
+        out += hex(v);
     }
   }
   // exit does not come back: strace's "?" says so.
@@ -276,9 +321,7 @@ std::string trace_text(const ServiceCall& call) {
 }
 
 CallObserver json_lines_writer(std::ostream& out) {
-  return [&out](const ServiceCall& call) {
-    out << trace_json(call).dump() << '\n';
-  };
+  return [&out](const ServiceCall& call) { out << trace_json(call).dump() << '\n'; };
 }
 
 CallObserver strace_writer(std::FILE* out) {
