@@ -12,7 +12,8 @@ TEST(Harness, ReadsEveryKindOfResult) {
   EXPECT_EQ(g.call64("probe_wide", {0x80000000u, 1u}), 0x180000000ull * 3);
   EXPECT_EQ(g.calli("probe_count_args", {4, 1, 2, 3, 0xFFFFFFFFu}), 5);
   // Many long double results in a row: the x87 stack must not fill up between calls.
-  for (int i = 0; i < 20; ++i) EXPECT_EQ(g.call_ld("probe_half", {static_cast<uint32_t>(i)}), i / 2.0L);
+  for (int i = 0; i < 20; ++i)
+    EXPECT_EQ(g.call_ld("probe_half", {static_cast<uint32_t>(i)}), i / 2.0L);
 }
 
 TEST(Harness, ReadsAndWritesGuestMemory) {
@@ -34,7 +35,10 @@ struct FaultCase {
 TEST(Harness, GuestFaultsEndTheCallWithAMessage) {
   const std::vector<FaultCase> cases = {
       {"store into constant data", "probe_store_readonly", {}, "write to read-only memory"},
-      {"store to an unmapped page", "probe_store_to", {0x10}, "write to unmapped memory 0x00000010"},
+      {"store to an unmapped page",
+       "probe_store_to",
+       {0x10},
+       "write to unmapped memory 0x00000010"},
       {"load from an unmapped page", "probe_load_from", {0x20000000}, "read from unmapped memory"},
       {"jump into data", "probe_jump_to", {0xD0000000}, "execution of non-executable memory"},
       {"jump nowhere", "probe_jump_to", {0x30000000}, "execution of unmapped memory"},

@@ -28,8 +28,9 @@ class KernelFiles : public ::testing::Test {
     uint32_t buf = g.alloc(n + 1);
     int32_t got = g.calli("read", {static_cast<uint32_t>(fd), buf, n});
     if (got < 0) return "error " + std::to_string(got);
-    return std::string(reinterpret_cast<const char*>(g.read(buf, static_cast<uint32_t>(got)).data()),
-                       static_cast<size_t>(got));
+    return std::string(
+        reinterpret_cast<const char*>(g.read(buf, static_cast<uint32_t>(got)).data()),
+        static_cast<size_t>(got));
   }
   int32_t write(int32_t fd, const std::string& s) {
     return g.calli("write", {static_cast<uint32_t>(fd), g.str(s), static_cast<uint32_t>(s.size())});
@@ -166,7 +167,8 @@ TEST_F(KernelFiles, BadGuestPointersGetEfaultNeverAHostCrash) {
 }
 
 TEST_F(KernelFiles, NoPathReachesOutsideTheRoot) {
-  std::filesystem::path outside = g.root().parent_path() / ("outside-" + g.root().filename().string());
+  std::filesystem::path outside =
+      g.root().parent_path() / ("outside-" + g.root().filename().string());
   std::filesystem::create_directory(outside);
   spit(outside / "secret", "secret");
   spit(g.root() / "inside", "inside");

@@ -62,7 +62,8 @@ TEST_F(Runner, ConsoleOutputAndExitStatusAreTheGuests) {
     std::string arg;
     int status;
   };
-  for (const auto& c : std::vector<Case>{{"3", 3}, {"-1", 255}, {"0", 0}, {"256", 0}, {"300", 44}}) {
+  for (const auto& c :
+       std::vector<Case>{{"3", 3}, {"-1", 255}, {"0", 0}, {"256", 0}, {"300", 44}}) {
     SCOPED_TRACE(c.arg);
     Outcome o = run({guest_program("prog_exit_code"), c.arg});
     EXPECT_EQ(o.status, c.status);
@@ -107,8 +108,8 @@ TEST_F(Runner, StraceShowsCallsOnStandardError) {
 
 TEST_F(Runner, RootDirectoryIsTheGuestsSlash) {
   std::filesystem::create_directories(dir / "root");
-  Outcome o = run({"--root", (dir / "root").string(), "--strace", guest_program("prog_crash"),
-                   "bad-write"});
+  Outcome o = run(
+      {"--root", (dir / "root").string(), "--strace", guest_program("prog_crash"), "bad-write"});
   EXPECT_EQ(o.status, 0) << o.err;
   EXPECT_NE(o.err.find("= -14 EFAULT"), std::string::npos) << o.err;
   o = run({"--root", (dir / "missing").string(), guest_program("prog_exit_code")});
@@ -177,8 +178,7 @@ TEST_F(Runner, ExecutablesThatCannotRunAreRefusedClearly) {
          put<uint32_t>(b, get32(b, phoff) + phentsize + 8, first);
        },
        "overlap"},
-      {"segment past 4 GiB",
-       [&](auto& b) { put<uint32_t>(b, get32(b, phoff) + 8, 0xFFFFF000u); },
+      {"segment past 4 GiB", [&](auto& b) { put<uint32_t>(b, get32(b, phoff) + 8, 0xFFFFF000u); },
        "outside the 32-bit address space"},
   };
   for (const auto& c : cases) {
@@ -187,7 +187,8 @@ TEST_F(Runner, ExecutablesThatCannotRunAreRefusedClearly) {
     c.damage(bytes);
     std::filesystem::path bad = dir / "bad";
     std::ofstream(bad, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
     EXPECT_THROW(ElfImage::load(bad.string()), LoadError);
     Outcome o = run({bad.string()});
     EXPECT_EQ(o.status, 126);
