@@ -64,15 +64,14 @@ int32_t Kernel::dispatch(uint32_t number, const Slots& slots) {
   const ServiceInfo* info = find_service(number);
   bool decode = decoding_ || !observers_.empty();
   if (decode) decode_arguments(memory_, info, call);
-  call.result = run_handler(call);
+  call.result = run_handler(info, call);
   if (decode) decode_results(memory_, info, call);
   if (recording_) calls_.push_back(call);
   for (const auto& observer : observers_) observer(call);
   return call.result;
 }
 
-int32_t Kernel::run_handler(ServiceCall& call) {
-  const ServiceInfo* info = find_service(call.number);
+int32_t Kernel::run_handler(const ServiceInfo* info, ServiceCall& call) {
   Slots slots = call.slots;
   if (!scripts_.empty()) {
     auto it = scripts_.find(call.number);

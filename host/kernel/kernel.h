@@ -20,6 +20,7 @@
 namespace nuv {
 
 class Compositor;
+struct ServiceInfo;
 
 struct KernelConfig {
   std::filesystem::path root = ".";
@@ -80,7 +81,7 @@ class Kernel {
   void advance_clock(uint64_t us) { clock_us_ += us; }
 
  private:
-  int32_t run_handler(ServiceCall& call);
+  int32_t run_handler(const ServiceInfo* info, ServiceCall& call);
 
   GuestMemory& memory_;
   KernelConfig config_;
