@@ -15,7 +15,7 @@ constexpr char kDigits[] = "0123456789abcdef";
 constexpr char kNullText[] = "(null)";
 constexpr uint8_t kConsoleEscape = 0xFF;
 
-struct Spec {
+struct Conversion {
   int32_t width;      // 0 when absent; negative means no padding
   int32_t precision;  // -1 when absent; any negative value means absent
   bool wide;          // "ll": a 64-bit argument in two slots
@@ -88,7 +88,8 @@ int render_digits(uint64_t value, uint32_t base, char *out) {
   return n;
 }
 
-bool put_integer(Stream *stream, const Spec &spec, char letter, uint64_t value, int32_t *count) {
+bool put_integer(Stream *stream, const Conversion &conv, char letter, uint64_t value,
+                 int32_t *count) {
   bool negative = (letter == 'd' || letter == 'i') && static_cast<int64_t>(value) < 0;
   // Unsigned negation, so the most negative value keeps its full magnitude.
   uint64_t magnitude = negative ? 0 - value : value;
@@ -98,13 +99,13 @@ bool put_integer(Stream *stream, const Spec &spec, char letter, uint64_t value, 
       static_cast<uint32_t>(render_digits(magnitude, letter == 'x' || pointer ? 16 : 10, digits));
 
   uint32_t zeros = 0;
-  if (spec.precision >= 0 && static_cast<uint32_t>(spec.precision) > digit_count) {
-    zeros = static_cast<uint32_t>(spec.precision) - digit_count;
+  if (conv.precision >= 0 && static_cast<uint32_t>(conv.precision) > digit_count) {
+    zeros = static_cast<uint32_t>(conv.precision) - digit_count;
   }
   // At most 3 + kSaturated, so no wrap in 32 bits.
   uint32_t used = (negative ? 1u : 0u) + (pointer ? 2u : 0u) + zeros + digit_count;
-  if (spec.width > 0 && static_cast<uint32_t>(spec.width) > used) {
-    if (!append_repeated(stream, ' ', static_cast<uint32_t>(spec.width) - used, count)) {
+  if (conv.width > 0 && static_cast<uint32_t>(conv.width) > used) {
+    if (!append_repeated(stream, ' ', static_cast<uint32_t>(conv.width) - used, count)) {
       return false;
     }
   }
@@ -116,14 +117,14 @@ bool put_integer(Stream *stream, const Spec &spec, char letter, uint64_t value, 
   return append(stream, digits, digit_count, count);
 }
 
-bool put_string(Stream *stream, const Spec &spec, const char *s, int32_t *count) {
+bool put_string(Stream *stream, const Conversion &conv, const char *s, int32_t *count) {
   if (s == nullptr) s = kNullText;
   uint32_t n = static_cast<uint32_t>(strlen(s));
-  if (spec.precision >= 0 && static_cast<uint32_t>(spec.precision) < n) {
-    n = static_cast<uint32_t>(spec.precision);
+  if (conv.precision >= 0 && static_cast<uint32_t>(conv.precision) < n) {
+    n = static_cast<uint32_t>(conv.precision);
   }
-  if (spec.width > 0 && static_cast<uint32_t>(spec.width) > n) {
-    if (!append_repeated(stream, ' ', static_cast<uint32_t>(spec.width) - n, count)) return false;
+  if (conv.width > 0 && static_cast<uint32_t>(conv.width) > n) {
+    if (!append_repeated(stream, ' ', static_cast<uint32_t>(conv.width) - n, count)) return false;
   }
   return append(stream, s, n, count);
 }
@@ -154,26 +155,26 @@ int vfprintf(Stream *stream, const char *format, va_list args) {
     f++;
     if (*f == '\0') break;
 
-    Spec spec = {0, -1, false};
+    Conversion conv = {0, -1, false};
     if (*f == '*') {
-      spec.width = va_arg(args, int);
+      conv.width = va_arg(args, int);
       f++;
     } else {
-      while (is_digit(*f)) spec.width = accumulate_digit(spec.width, *f++);
+      while (is_digit(*f)) conv.width = accumulate_digit(conv.width, *f++);
     }
     if (*f == '.') {
       f++;
       if (*f == '*') {
-        spec.precision = va_arg(args, int);
+        conv.precision = va_arg(args, int);
         f++;
       } else {
-        spec.precision = 0;
-        while (is_digit(*f)) spec.precision = accumulate_digit(spec.precision, *f++);
+        conv.precision = 0;
+        while (is_digit(*f)) conv.precision = accumulate_digit(conv.precision, *f++);
       }
-      if (spec.precision < 0) spec.precision = -1;
+      if (conv.precision < 0) conv.precision = -1;
     }
     if (f[0] == 'l' && f[1] == 'l') {
-      spec.wide = true;
+      conv.wide = true;
       f += 2;
     } else if (*f == 'l') {
       f++;
@@ -191,16 +192,16 @@ int vfprintf(Stream *stream, const char *format, va_list args) {
         ok = append_char(stream, static_cast<char>(va_arg(args, int)), &count);
         break;
       case 's':
-        ok = put_string(stream, spec, va_arg(args, const char *), &count);
+        ok = put_string(stream, conv, va_arg(args, const char *), &count);
         break;
       case 'd':
       case 'i':
-        ok = put_integer(stream, spec, letter, take_integer(&args, spec.wide, true), &count);
+        ok = put_integer(stream, conv, letter, take_integer(&args, conv.wide, true), &count);
         break;
       case 'u':
       case 'x':
       case 'p':
-        ok = put_integer(stream, spec, letter, take_integer(&args, spec.wide, false), &count);
+        ok = put_integer(stream, conv, letter, take_integer(&args, conv.wide, false), &count);
         break;
       default:
         ok = append_char(stream, '%', &count) && append_char(stream, letter, &count);

@@ -21,7 +21,7 @@ struct Cursor {
   uint32_t position;  // characters produced so far, stored or not; saturates at kSaturated
 };
 
-struct Spec {
+struct Conversion {
   bool left;
   bool zero;
   bool plus;
@@ -62,7 +62,7 @@ int32_t accumulate_digit(int32_t value, char digit) {
   return static_cast<int32_t>(v * 10 + d);
 }
 
-void put_integer(Cursor *out, const Spec &spec, char letter, uint32_t raw) {
+void put_integer(Cursor *out, const Conversion &conv, char letter, uint32_t raw) {
   bool is_signed = letter == 'd' || letter == 'i';
   bool negative = is_signed && static_cast<int32_t>(raw) < 0;
   // Unsigned negation, so the most negative int keeps its full magnitude.
@@ -70,7 +70,7 @@ void put_integer(Cursor *out, const Spec &spec, char letter, uint32_t raw) {
   char sign = 0;
   if (negative) {
     sign = '-';
-  } else if (is_signed && spec.plus) {
+  } else if (is_signed && conv.plus) {
     sign = '+';
   }
 
@@ -81,18 +81,18 @@ void put_integer(Cursor *out, const Spec &spec, char letter, uint32_t raw) {
 
   uint32_t digit_count = static_cast<uint32_t>(count);
   uint32_t zeros = 0;
-  if (spec.precision >= 0 && static_cast<uint32_t>(spec.precision) > digit_count) {
-    zeros = static_cast<uint32_t>(spec.precision) - digit_count;
+  if (conv.precision >= 0 && static_cast<uint32_t>(conv.precision) > digit_count) {
+    zeros = static_cast<uint32_t>(conv.precision) - digit_count;
   }
   // At most 1 + kSaturated, so no wrap in 32 bits.
   uint32_t used = (sign != 0 ? 1u : 0u) + zeros + digit_count;
   uint32_t pad = 0;
-  if (spec.width > 0 && static_cast<uint32_t>(spec.width) > used) {
-    pad = static_cast<uint32_t>(spec.width) - used;
+  if (conv.width > 0 && static_cast<uint32_t>(conv.width) > used) {
+    pad = static_cast<uint32_t>(conv.width) - used;
   }
 
-  if (pad > 0 && !spec.left) {
-    if (spec.zero && spec.precision < 0) {
+  if (pad > 0 && !conv.left) {
+    if (conv.zero && conv.precision < 0) {
       if (sign != 0) put_char(out, sign);
       put_repeated(out, '0', pad);
       put_bytes(out, digits, digit_count);
@@ -103,23 +103,23 @@ void put_integer(Cursor *out, const Spec &spec, char letter, uint32_t raw) {
   if (sign != 0) put_char(out, sign);
   put_repeated(out, '0', zeros);
   put_bytes(out, digits, digit_count);
-  if (pad > 0 && spec.left) put_repeated(out, ' ', pad);
+  if (pad > 0 && conv.left) put_repeated(out, ' ', pad);
 }
 
-void put_string(Cursor *out, const Spec &spec, const char *s) {
+void put_string(Cursor *out, const Conversion &conv, const char *s) {
   if (s == nullptr) s = kNullText;
   uint32_t n = 0;
   while (s[n] != '\0') n++;
-  if (spec.precision >= 0 && static_cast<uint32_t>(spec.precision) < n) {
-    n = static_cast<uint32_t>(spec.precision);
+  if (conv.precision >= 0 && static_cast<uint32_t>(conv.precision) < n) {
+    n = static_cast<uint32_t>(conv.precision);
   }
   uint32_t pad = 0;
-  if (spec.width > 0 && static_cast<uint32_t>(spec.width) > n) {
-    pad = static_cast<uint32_t>(spec.width) - n;
+  if (conv.width > 0 && static_cast<uint32_t>(conv.width) > n) {
+    pad = static_cast<uint32_t>(conv.width) - n;
   }
-  if (!spec.left) put_repeated(out, ' ', pad);
+  if (!conv.left) put_repeated(out, ' ', pad);
   put_bytes(out, s, n);
-  if (spec.left) put_repeated(out, ' ', pad);
+  if (conv.left) put_repeated(out, ' ', pad);
 }
 
 void put_pointer(Cursor *out, const void *p) {
@@ -170,34 +170,34 @@ int vsnprintf(char *buffer, size_t size, const char *format, va_list args) {
     f++;
     if (*f == '\0') break;
 
-    Spec spec = {false, false, false, 0, -1};
+    Conversion conv = {false, false, false, 0, -1};
     for (;; f++) {
       if (*f == '-') {
-        spec.left = true;
+        conv.left = true;
       } else if (*f == '0') {
-        spec.zero = true;
+        conv.zero = true;
       } else if (*f == '+') {
-        spec.plus = true;
+        conv.plus = true;
       } else {
         break;
       }
     }
     if (*f == '*') {
-      spec.width = va_arg(args, int);
+      conv.width = va_arg(args, int);
       f++;
     } else {
-      while (is_digit(*f)) spec.width = accumulate_digit(spec.width, *f++);
+      while (is_digit(*f)) conv.width = accumulate_digit(conv.width, *f++);
     }
     if (*f == '.') {
       f++;
       if (*f == '*') {
-        spec.precision = va_arg(args, int);
+        conv.precision = va_arg(args, int);
         f++;
       } else {
-        spec.precision = 0;
-        while (is_digit(*f)) spec.precision = accumulate_digit(spec.precision, *f++);
+        conv.precision = 0;
+        while (is_digit(*f)) conv.precision = accumulate_digit(conv.precision, *f++);
       }
-      if (spec.precision < 0) spec.precision = -1;
+      if (conv.precision < 0) conv.precision = -1;
     }
     // Length letters are accepted for compatibility; every integer here is 32-bit anyway.
     if (f[0] == 'l' && f[1] == 'l') {
@@ -215,13 +215,13 @@ int vsnprintf(char *buffer, size_t size, const char *format, va_list args) {
       case 'u':
       case 'x':
       case 'X':
-        put_integer(&out, spec, letter, va_arg(args, unsigned int));
+        put_integer(&out, conv, letter, va_arg(args, unsigned int));
         break;
       case 'p':
         put_pointer(&out, va_arg(args, void *));
         break;
       case 's':
-        put_string(&out, spec, va_arg(args, const char *));
+        put_string(&out, conv, va_arg(args, const char *));
         break;
       case 'c':
         put_char(&out, static_cast<char>(va_arg(args, int)));

@@ -178,24 +178,24 @@ TEST(BufferFormatting, AgreesWithTheHostLibrary) {
       for (char c : literal) format += c == '%' ? "%%" : std::string(1, c);
       if (k == 0) break;
       const char letter = "diuxXs"[below(6)];
-      std::string spec = "%";  // as the host spells it; ours may carry a length letter too
-      for (uint32_t f = below(4); f > 0; f--) spec += letter == 's' ? '-' : "-0+"[below(3)];
-      if (below(2)) spec += std::to_string(1 + below(40));
+      std::string conv = "%";  // as the host spells it; ours may carry a length letter too
+      for (uint32_t f = below(4); f > 0; f--) conv += letter == 's' ? '-' : "-0+"[below(3)];
+      if (below(2)) conv += std::to_string(1 + below(40));
       const int precision = below(2) ? static_cast<int>(below(26)) : -1;
-      if (precision == 0 && below(2)) spec += ".";  // "." alone means 0 to both
-      if (precision >= 0 && spec.back() != '.') spec += "." + std::to_string(precision);
+      if (precision == 0 && below(2)) conv += ".";  // "." alone means 0 to both
+      if (precision >= 0 && conv.back() != '.') conv += "." + std::to_string(precision);
       char rendered[512];
       if (letter == 's') {
         const std::string t = text(20);
         s[n++] = g.str(t);
-        format += spec + letter;
-        std::snprintf(rendered, sizeof rendered, (spec + letter).c_str(), t.c_str());
+        format += conv + letter;
+        std::snprintf(rendered, sizeof rendered, (conv + letter).c_str(), t.c_str());
       } else {
         const uint32_t pick = below(3);
         uint32_t v = pick == 0 ? kEdges[below(14)] : pick == 1 ? below(2001) - 1000 : below(~0u);
         s[n++] = v = precision == 0 && v == 0 ? 1 : v;
-        format += spec + std::array{"", "", "", "l", "ll", "z"}[below(6)] + letter;
-        std::snprintf(rendered, sizeof rendered, (spec + letter).c_str(), v);  // int for d, i
+        format += conv + std::array{"", "", "", "l", "ll", "z"}[below(6)] + letter;
+        std::snprintf(rendered, sizeof rendered, (conv + letter).c_str(), v);  // int for d, i
       }
       full += rendered;
     }
