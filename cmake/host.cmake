@@ -1,6 +1,28 @@
 # The x86-64 world: the emulator, simulated kernel, compositor, runner, tests, benchmarks.
 find_package(PkgConfig REQUIRED)
-pkg_check_modules(UNICORN REQUIRED IMPORTED_TARGET unicorn)
+# Unicorn 2.1 or later: 2.0 sends every guest store through a slow path. scripts/setup unpacks
+# Debian 13's copy into .deps/ when the system's is older; that copy comes first. The lookup is
+# redone at every configure, so a build directory set up before the copy existed picks it up.
+set(NUV_UNICORN_MINIMUM 2.1)
+set(NUV_PRIVATE_UNICORN ${PROJECT_SOURCE_DIR}/.deps/unicorn/usr/lib/x86_64-linux-gnu/pkgconfig)
+if(EXISTS ${NUV_PRIVATE_UNICORN}/unicorn.pc)
+  set(ENV{PKG_CONFIG_PATH} "${NUV_PRIVATE_UNICORN}:$ENV{PKG_CONFIG_PATH}")
+endif()
+unset(__pkg_config_checked_UNICORN CACHE)
+unset(pkgcfg_lib_UNICORN_unicorn CACHE)
+pkg_check_modules(UNICORN QUIET IMPORTED_TARGET unicorn)
+if(NOT UNICORN_FOUND OR UNICORN_VERSION VERSION_LESS NUV_UNICORN_MINIMUM)
+  if(UNICORN_FOUND)
+    set(nuv_found "Unicorn ${UNICORN_VERSION} was found")
+  else()
+    set(nuv_found "no Unicorn was found")
+  endif()
+  message(FATAL_ERROR "nuvrelos needs Unicorn ${NUV_UNICORN_MINIMUM} or later, and ${nuv_found}: "
+                      "run scripts/setup (it unpacks Debian 13's Unicorn into .deps/), then "
+                      "configure again.")
+endif()
+# Host programs find that copy at run time, from the build tree and once installed.
+set(CMAKE_INSTALL_RPATH_USE_LINK_PATH ON)
 pkg_check_modules(LIBELF REQUIRED IMPORTED_TARGET libelf)
 pkg_check_modules(SDL2 REQUIRED IMPORTED_TARGET sdl2)
 find_package(PNG REQUIRED)
