@@ -43,6 +43,13 @@ bool GuestMemory::each_piece(uint32_t addr, size_t size, uint32_t need, Fn&& fn)
   uint64_t at = addr;
   uint64_t end = uint64_t{addr} + size;
   if (end > 0x100000000ull) return false;
+  // Nearly every record the kernel moves lies inside one region.
+  const Region* first = region_at(addr);
+  if (first != nullptr && end <= first->end) {
+    if ((first->perms & need) != need) return false;
+    fn(*first, static_cast<size_t>(at - first->begin), size_t{0}, size);
+    return true;
+  }
   // Check everything before touching anything: a copy is whole or not at all.
   while (at < end) {
     const Region* r = region_at(static_cast<uint32_t>(at));

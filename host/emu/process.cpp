@@ -78,9 +78,9 @@ Process::Process(const std::string& executable, KernelConfig config)
 
   uc_cb_hookintr_t on_interrupt = [](uc_engine* uc, uint32_t intno, void* user) {
     auto* self = static_cast<Process*>(user);
-    uint32_t eip = 0;
-    uc_reg_read(uc, UC_X86_REG_EIP, &eip);
     if (intno != 0x80) {
+      uint32_t eip = 0;
+      uc_reg_read(uc, UC_X86_REG_EIP, &eip);
       const char* name = interrupt_name(intno);
       char what[48];
       if (name == nullptr) std::snprintf(what, sizeof what, "interrupt 0x%" PRIx32, intno);

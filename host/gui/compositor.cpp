@@ -4,8 +4,8 @@
 #include <cinttypes>
 #include <cstdio>
 
+#include "host/gui/canvas.h"
 #include "host/gui/png_file.h"
-#include "host/gui/raster.h"
 #include "host/gui/sdl_display.h"
 #include "host/kernel/errors.h"
 #include "host/kernel/kernel.h"
@@ -15,8 +15,8 @@ namespace nuv {
 struct Compositor::Window {
   std::string title;
   std::string subtitle;
-  Surface back;
-  Surface front;
+  Canvas back;
+  Canvas front;
   std::deque<GuiEventRecord> events;
   bool continuous_redraw = false;
 };
@@ -77,8 +77,8 @@ int32_t Compositor::open_window(int32_t handle, std::string_view title, std::str
   auto& slot = windows_[static_cast<size_t>(handle)];
   if (!slot) {
     slot = std::make_unique<Window>();
-    slot->back = Surface(config_.width, config_.height);
-    slot->front = Surface(config_.width, config_.height);
+    slot->back = Canvas(config_.width, config_.height);
+    slot->front = Canvas(config_.width, config_.height);
   }
   slot->title = title;
   slot->subtitle = subtitle;
@@ -91,7 +91,7 @@ int32_t Compositor::open_window(int32_t handle, std::string_view title, std::str
       } else {
         display_->set_title(caption);
       }
-      display_->show(slot->front);
+      display_->show(slot->front.pixels());
     } catch (const DisplayError& e) {
       return host_failure(e.what());
     }
@@ -125,7 +125,7 @@ int32_t Compositor::begin(int32_t handle) { return window(handle) ? 0 : err::kBa
 int32_t Compositor::clear(int32_t handle, uint32_t pixel) {
   Window* w = window(handle);
   if (!w) return err::kBadFd;
-  fill_surface(w->back, pixel);
+  w->back.clear(pixel);
   return 0;
 }
 
@@ -133,7 +133,7 @@ int32_t Compositor::fill_rect(int32_t handle, int32_t x, int32_t y, int32_t widt
                               uint32_t pixel) {
   Window* w = window(handle);
   if (!w) return err::kBadFd;
-  nuv::fill_rect(w->back, x, y, width, height, pixel);
+  w->back.fill_rect(x, y, width, height, pixel);
   return 0;
 }
 
@@ -141,7 +141,7 @@ int32_t Compositor::outline_rect(int32_t handle, int32_t x, int32_t y, int32_t w
                                  int32_t height, uint32_t pixel) {
   Window* w = window(handle);
   if (!w) return err::kBadFd;
-  nuv::outline_rect(w->back, x, y, width, height, pixel);
+  w->back.outline_rect(x, y, width, height, pixel);
   return 0;
 }
 
@@ -149,7 +149,7 @@ int32_t Compositor::draw_text(int32_t handle, int32_t x, int32_t y, uint32_t pix
                               std::string_view text) {
   Window* w = window(handle);
   if (!w) return err::kBadFd;
-  nuv::draw_text(w->back, *font_, x, y, pixel, text);
+  w->back.draw_text(*font_, x, y, pixel, text);
   return 0;
 }
 
@@ -177,11 +177,11 @@ int32_t Compositor::present(int32_t handle) {
   const auto& shots = config_.scenario.screenshots;
   while (next_screenshot_ < shots.size() && shots[next_screenshot_] < frame) ++next_screenshot_;
   if (next_screenshot_ < shots.size() && shots[next_screenshot_] == frame &&
-      !config_.screenshot_dir.empty() && !save_screenshot(w->front, frame)) {
+      !config_.screenshot_dir.empty() && !save_screenshot(w->front.pixels(), frame)) {
     return err::kIo;
   }
   if (display_ && handle == shown_) {
-    display_->show(w->front);
+    display_->show(w->front.pixels());
     pump_display(0);
   }
   return 0;
@@ -290,7 +290,7 @@ bool Compositor::showing_window() const { return display_ && !display_->closed()
 
 const Surface* Compositor::presented(int32_t handle) const {
   Window* w = window(handle);
-  return w ? &w->front : nullptr;
+  return w ? &w->front.pixels() : nullptr;
 }
 
 std::string Compositor::window_title(int32_t handle) const {
