@@ -24,6 +24,7 @@ endif()
 # Host programs find that copy at run time, from the build tree and once installed.
 set(CMAKE_INSTALL_RPATH_USE_LINK_PATH ON)
 pkg_check_modules(LIBELF REQUIRED IMPORTED_TARGET libelf)
+pkg_check_modules(LIBDW REQUIRED IMPORTED_TARGET libdw)
 pkg_check_modules(SDL2 REQUIRED IMPORTED_TARGET sdl2)
 find_package(PNG REQUIRED)
 find_package(ZLIB REQUIRED)

@@ -2,6 +2,7 @@
 
 #include <unicorn/unicorn.h>
 
+#include <atomic>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
@@ -14,7 +15,11 @@ struct Process::Hooks {
   uc_hook counter = 0;
   // Filled by the hooks when the guest does something that ends the run.
   std::string fault;
+  int signal = 0;
+  std::optional<uint32_t> address;
+  std::string access;
   uint64_t instructions = 0;
+  std::atomic<bool> pause{false};
 };
 
 namespace {
@@ -29,6 +34,26 @@ std::string at_eip(const std::string& what, uint32_t eip) {
   char buf[32];
   std::snprintf(buf, sizeof buf, " at eip 0x%08" PRIx32, eip);
   return what + buf;
+}
+
+constexpr int kSigIll = 4, kSigTrap = 5, kSigFpe = 8, kSigSegv = 11;
+
+// What Linux sends a process for each processor exception.
+int interrupt_signal(uint32_t intno) {
+  switch (intno) {
+    case 0:
+    case 16:
+    case 19:
+      return kSigFpe;
+    case 1:
+    case 3:
+      return kSigTrap;
+    case 6:
+    case 7:
+      return kSigIll;
+    default:
+      return kSigSegv;
+  }
 }
 
 const char* interrupt_name(uint32_t intno) {
@@ -86,6 +111,7 @@ Process::Process(const std::string& executable, KernelConfig config)
       if (name == nullptr) std::snprintf(what, sizeof what, "interrupt 0x%" PRIx32, intno);
       // EIP is already past an int instruction, but still on a faulting one.
       self->hooks_->fault = at_eip(name ? name : what, eip);
+      self->hooks_->signal = interrupt_signal(intno);
       uc_emu_stop(uc);
       return;
     }
@@ -105,28 +131,38 @@ Process::Process(const std::string& executable, KernelConfig config)
     uint32_t eip = 0;
     uc_reg_read(uc, UC_X86_REG_EIP, &eip);
     const char* what = "memory fault";
+    const char* access = "";
     switch (type) {
       case UC_MEM_READ_UNMAPPED:
         what = "read from unmapped memory";
+        access = "read";
         break;
       case UC_MEM_WRITE_UNMAPPED:
         what = "write to unmapped memory";
+        access = "write";
         break;
       case UC_MEM_FETCH_UNMAPPED:
         what = "execution of unmapped memory";
+        access = "execute";
         break;
       case UC_MEM_READ_PROT:
         what = "read from protected memory";
+        access = "read";
         break;
       case UC_MEM_WRITE_PROT:
         what = "write to read-only memory";
+        access = "write";
         break;
       case UC_MEM_FETCH_PROT:
         what = "execution of non-executable memory";
+        access = "execute";
         break;
       default:
         break;
     }
+    self->hooks_->signal = kSigSegv;
+    self->hooks_->address = static_cast<uint32_t>(address);
+    self->hooks_->access = access;
     char buf[128];
     std::snprintf(buf, sizeof buf, "%s 0x%08" PRIx64, what, address);
     self->hooks_->fault = at_eip(buf, eip);
@@ -157,10 +193,14 @@ void Process::map_image() {
   memory_->poke(layout::kSentinel, halt.data(), halt.size());
 }
 
-RunResult Process::execute(uint32_t begin, uint32_t until) {
+RunResult Process::execute(uint32_t begin, uint32_t until, uint64_t count) {
   hooks_->fault.clear();
+  hooks_->signal = 0;
+  hooks_->address.reset();
+  hooks_->access.clear();
   kernel_->reset_exit();
-  uc_err rc = uc_emu_start(uc_, begin, until, 0, 0);
+  uc_err rc = uc_emu_start(uc_, begin, until, 0, count);
+  bool paused = hooks_->pause.exchange(false);
   uint32_t eip = 0;
   uc_reg_read(uc_, UC_X86_REG_EIP, &eip);
   RunResult r;
@@ -168,6 +208,9 @@ RunResult Process::execute(uint32_t begin, uint32_t until) {
   if (!hooks_->fault.empty()) {
     r.end = RunResult::End::Fault;
     r.message = hooks_->fault;
+    r.signal = hooks_->signal;
+    r.fault_address = hooks_->address;
+    r.access = hooks_->access;
   } else if (kernel_->exited()) {
     r.end = kernel_->end_message().empty() ? RunResult::End::Exited : RunResult::End::Stopped;
     r.status = kernel_->exit_status();
@@ -175,30 +218,50 @@ RunResult Process::execute(uint32_t begin, uint32_t until) {
   } else if (rc != UC_ERR_OK) {
     r.end = RunResult::End::Fault;
     r.message = at_eip(rc == UC_ERR_INSN_INVALID ? "invalid instruction" : uc_strerror(rc), eip);
+    r.signal = rc == UC_ERR_INSN_INVALID ? kSigIll : kSigSegv;
   } else if (eip == until) {
     r.end = RunResult::End::Returned;
+  } else if (paused || count != 0) {
+    r.end = RunResult::End::Paused;
   } else {
     // The CPU stopped by itself: a privileged hlt. EIP is past it.
     r.end = RunResult::End::Fault;
     r.eip = eip - 1;
     r.message = at_eip("hlt instruction", eip - 1);
+    r.signal = kSigSegv;
   }
   return r;
 }
 
 RunResult Process::run(const std::vector<std::string>& args, uint32_t stack_offset) {
+  if (!prepare(args, stack_offset)) {
+    RunResult r;
+    r.end = RunResult::End::Fault;
+    r.message = "the argument list does not fit on the stack";
+    return r;
+  }
+  return resume();
+}
+
+RunResult Process::resume(uint64_t max_instructions) {
+  uint32_t eip = 0;
+  uc_reg_read(uc_, UC_X86_REG_EIP, &eip);
+  return execute(eip, layout::kSentinel, max_instructions);
+}
+
+void Process::request_pause() {
+  hooks_->pause = true;
+  uc_emu_stop(uc_);
+}
+
+bool Process::prepare(const std::vector<std::string>& args, uint32_t stack_offset) {
   // Strings at the top, then argc, the vector and its terminating null below them.
   std::vector<uint8_t> strings;
   std::vector<uint32_t> pointers;
   uint32_t top = layout::kStackTop - 16;
   size_t total = 0;
   for (const auto& a : args) total += a.size() + 1;
-  if (total + 4 * (args.size() + 2) + 64 > layout::kStackSize / 2) {
-    RunResult r;
-    r.end = RunResult::End::Fault;
-    r.message = "the argument list does not fit on the stack";
-    return r;
-  }
+  if (total + 4 * (args.size() + 2) + 64 > layout::kStackSize / 2) return false;
   uint32_t strings_at = page_down(top - static_cast<uint32_t>(total)) - 16;
   uint32_t at = strings_at;
   for (const auto& a : args) {
@@ -216,7 +279,9 @@ RunResult Process::run(const std::vector<std::string>& args, uint32_t stack_offs
   memory_->poke(strings_at, strings.data(), strings.size());
   memory_->poke(sp, block.data(), block_size);
   uc_reg_write(uc_, UC_X86_REG_ESP, &sp);
-  return execute(image_.entry(), layout::kSentinel);
+  uint32_t entry = image_.entry();
+  uc_reg_write(uc_, UC_X86_REG_EIP, &entry);
+  return true;
 }
 
 RunResult Process::call(uint32_t function, std::span<const uint32_t> slots) {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -17,11 +18,17 @@ struct uc_struct;
 namespace nuv {
 
 struct RunResult {
-  enum class End { Exited, Fault, Returned, Stopped };
+  // Paused: an instruction budget ran out or request_pause() came; resume() goes on.
+  enum class End { Exited, Fault, Returned, Stopped, Paused };
   End end = End::Exited;
   int32_t status = 0;   // guest exit status (Exited, Stopped)
   std::string message;  // one line for Fault and Stopped
   uint32_t eip = 0;
+  // Fault: the Linux signal a native process would get (SIGSEGV, SIGILL, SIGFPE, SIGTRAP) and,
+  // for memory faults, the address and the access ("read", "write", "execute").
+  int signal = 0;
+  std::optional<uint32_t> fault_address;
+  std::string access;
 };
 
 // Where things live in the guest's address space, beside the program's own segments.
@@ -43,6 +50,13 @@ class Process {
   // Runs from _start with argv laid on a fresh stack; the initial stack pointer sits
   // stack_offset (0, 4, 8 or 12) bytes past a 16-byte boundary.
   RunResult run(const std::vector<std::string>& args, uint32_t stack_offset = 0);
+  // run() in two halves, for a debugger: lay out the stack and point EIP at _start (false when
+  // the arguments do not fit), then run from wherever EIP is, at most max_instructions of
+  // them (0: no limit).
+  bool prepare(const std::vector<std::string>& args, uint32_t stack_offset = 0);
+  RunResult resume(uint64_t max_instructions = 0);
+  // Ends the current resume() as Paused; safe from hooks and from another thread.
+  void request_pause();
 
   // Calls the function at `function` with cdecl 32-bit slots; ends at its return, at the exit
   // service, or at a fault.
@@ -60,9 +74,11 @@ class Process {
   const ElfImage& image() const { return image_; }
   GuestMemory& memory() { return *memory_; }
   Kernel& kernel() { return *kernel_; }
+  // The CPU itself, for the debugger's registers and hooks.
+  uc_struct* engine() { return uc_; }
 
  private:
-  RunResult execute(uint32_t begin, uint32_t until);
+  RunResult execute(uint32_t begin, uint32_t until, uint64_t count = 0);
   void map_image();
 
   ElfImage image_;

@@ -193,6 +193,7 @@ int main(int argc, char** argv) {
       std::cerr << "nuvrelos-run: " << r.message << "\n";
       return static_cast<int>(static_cast<uint32_t>(r.status) & 0xFF);
     case nuv::RunResult::End::Returned:
+    case nuv::RunResult::End::Paused:
     case nuv::RunResult::End::Fault:
       std::cerr << "nuvrelos-run: guest fault: " << r.message << "\n";
       return kFaultStatus;

@@ -1,0 +1,162 @@
+// The program's own debugging information read back: symbols, source lines, the line table
+// and a walk through the callers of a faulting program.
+#include "host/debug/debug_info.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <map>
+
+#include "host/debug/cpu_state.h"
+#include "tests/harness/guest.h"
+
+namespace nuv::test {
+namespace {
+
+using debug::DebugInfo;
+
+const std::string kSource = std::string(NUV_SOURCE_DIR) + "/tests/guest/prog_debuggee.cpp";
+
+// The source line that carries "marker: what".
+int marker_line(const std::string& what) {
+  std::ifstream in(kSource);
+  std::string text;
+  for (int n = 1; std::getline(in, text); ++n) {
+    if (text.find("marker: " + what) != std::string::npos) return n;
+  }
+  ADD_FAILURE() << "no marker " << what;
+  return 0;
+}
+
+class DebugInfoTest : public ::testing::Test {
+ protected:
+  std::unique_ptr<DebugInfo> info = DebugInfo::open(guest_program("prog_debuggee"));
+};
+
+TEST_F(DebugInfoTest, FunctionsAreFoundByAnyAddressInside) {
+  struct Case {
+    std::string name;
+  };
+  for (const Case& c : {Case{"main"}, Case{"inner"}, Case{"outer"}, Case{"_start"}, Case{"strcmp"},
+                        Case{"write"}}) {
+    SCOPED_TRACE(c.name);
+    const debug::Function* f = info->function_named(c.name);
+    ASSERT_NE(f, nullptr);
+    EXPECT_LT(f->low, f->high);
+    for (uint32_t at : {f->low, (f->low + f->high) / 2, f->high - 1}) {
+      const debug::Function* found = info->function_at(at);
+      EXPECT_EQ(found, f);
+    }
+    EXPECT_NE(info->function_at(f->high), f);
+  }
+  EXPECT_EQ(info->function_at(0), nullptr);
+  EXPECT_EQ(info->function_at(0xFFFFFFFF), nullptr);
+  EXPECT_EQ(info->function_named("no_such_function"), nullptr);
+}
+
+TEST_F(DebugInfoTest, FunctionsAreSortedAndDoNotOverlap) {
+  auto fns = info->functions();
+  ASSERT_FALSE(fns.empty());
+  for (size_t i = 1; i < fns.size(); ++i) {
+    SCOPED_TRACE(fns[i].name);
+    EXPECT_LE(fns[i - 1].high, fns[i].low);
+  }
+}
+
+TEST_F(DebugInfoTest, LineTableHasEveryMarkedStatement) {
+  for (std::string what : {"store", "call inner", "call outer"}) {
+    SCOPED_TRACE(what);
+    int line = marker_line(what);
+    bool found = false;
+    for (const debug::LineRow& row : info->lines()) {
+      if (row.file == kSource && row.line == line) {
+        found = true;
+        // Every row's own address maps back to its line.
+        auto back = info->line_at(row.address);
+        ASSERT_TRUE(back.has_value());
+        EXPECT_EQ(back->file, kSource);
+      }
+    }
+    EXPECT_TRUE(found);
+  }
+  auto rows = info->lines();
+  for (size_t i = 1; i < rows.size(); ++i) ASSERT_LE(rows[i - 1].address, rows[i].address);
+  EXPECT_FALSE(info->line_at(0).has_value());
+}
+
+TEST_F(DebugInfoTest, FaultingProgramUnwindsThroughItsCallers) {
+  Process process(guest_program("prog_debuggee"), KernelConfig{});
+  // A hook on every instruction keeps EIP exact at the fault, whatever the engine's blocks.
+  process.set_instruction_counting(true);
+  RunResult r = process.run({"prog_debuggee", "fault"});
+  ASSERT_EQ(r.end, RunResult::End::Fault) << r.message;
+  debug::Registers regs = debug::read_unwind_registers(process.engine());
+  auto frames = info->unwind(
+      regs, [&](uint32_t at, uint32_t& v) { return process.memory().copy_in(at, &v, 4); });
+  struct Case {
+    std::string function;
+    std::string marker;
+  };
+  const Case expected[] = {{"inner", "store"}, {"outer", "call inner"}, {"main", "call outer"}};
+  ASSERT_GE(frames.size(), std::size(expected));
+  for (size_t i = 0; i < std::size(expected); ++i) {
+    SCOPED_TRACE(expected[i].function);
+    ASSERT_NE(frames[i].function, nullptr);
+    EXPECT_EQ(frames[i].function, info->function_named(expected[i].function));
+    ASSERT_TRUE(frames[i].line.has_value());
+    EXPECT_EQ(*frames[i].line, (debug::SourceLine{kSource, marker_line(expected[i].marker)}));
+  }
+  EXPECT_EQ(frames[0].pc, r.eip);
+}
+
+TEST_F(DebugInfoTest, WithoutCallFrameInformationTheFramePointerChainIsFollowed) {
+  // A hand-made stack: ebp -> [saved ebp, return address into outer], and a pc far from any
+  // CFI (inside no function) so only the frame pointers can be followed.
+  const debug::Function* outer = info->function_named("outer");
+  const debug::Function* main_fn = info->function_named("main");
+  ASSERT_NE(outer, nullptr);
+  ASSERT_NE(main_fn, nullptr);
+  std::map<uint32_t, uint32_t> stack = {
+      {0x1000, 0x1100}, {0x1004, outer->low + 1}, {0x1100, 0}, {0x1104, main_fn->low + 1}};
+  debug::Registers regs{};
+  regs[debug::kEip] = 0x10;  // nothing there
+  regs[debug::kEsp] = 0xFF0;
+  regs[debug::kEbp] = 0x1000;
+  auto frames = info->unwind(regs, [&](uint32_t at, uint32_t& v) {
+    auto it = stack.find(at);
+    if (it == stack.end()) return false;
+    v = it->second;
+    return true;
+  });
+  ASSERT_GE(frames.size(), 2u);
+  EXPECT_EQ(frames[0].function, nullptr);
+  EXPECT_EQ(frames[1].function, outer);
+}
+
+TEST(DebugInfoOpen, RefusesWhatIsNotAnElfFile) {
+  struct Case {
+    std::string path;
+  };
+  std::string text = ::testing::TempDir() + "/not-elf.txt";
+  std::ofstream(text) << "just text\n";
+  for (const Case& c : {Case{"/no/such/file"}, Case{text}, Case{"/"}}) {
+    SCOPED_TRACE(c.path);
+    EXPECT_THROW(DebugInfo::open(c.path), debug::DebugInfoError);
+  }
+}
+
+TEST(DebugInfoOpen, ProgramWithoutDwarfStillHasSymbols) {
+  std::string stripped = ::testing::TempDir() + "/prog_debuggee-nodebug";
+  std::string cmd =
+      "objcopy --strip-debug '" + guest_program("prog_debuggee") + "' '" + stripped + "'";
+  ASSERT_EQ(std::system(cmd.c_str()), 0);
+  auto info = DebugInfo::open(stripped);
+  const debug::Function* f = info->function_named("outer");
+  ASSERT_NE(f, nullptr);
+  EXPECT_TRUE(info->lines().empty());
+  EXPECT_FALSE(info->line_at(f->low).has_value());
+  std::remove(stripped.c_str());
+}
+
+}  // namespace
+}  // namespace nuv::test

@@ -1,0 +1,26 @@
+// Calls through two functions of its own, so a debugger and a crash report have frames to
+// show; with "fault" it stores through a bad pointer inside the innermost one. The functions
+// stay out of line so a debugger can stop in them.
+#include <string.h>
+#include <unistd.h>
+
+volatile int g_counter = 7;
+
+__attribute__((noinline)) int inner(volatile int *where, int value) {
+  *where = value;  // marker: store
+  return value + 1;
+}
+
+__attribute__((noinline)) int outer(volatile int *where, int value) {
+  int r = inner(where, value * 2);  // marker: call inner
+  return r + g_counter;
+}
+
+int main(int argc, char **argv) {
+  volatile int local = 0;
+  volatile int *where = &local;
+  if (argc > 1 && strcmp(argv[1], "fault") == 0) where = reinterpret_cast<volatile int *>(16);
+  int r = outer(where, 5);  // marker: call outer
+  write(1, "done\n", 5);
+  return r - 15;
+}
