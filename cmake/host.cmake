@@ -38,6 +38,8 @@ target_compile_features(nuv_host_options INTERFACE cxx_std_20)
 target_compile_options(nuv_host_options INTERFACE -Wall -Wextra -Werror -g
                        -Wno-missing-field-initializers)
 target_include_directories(nuv_host_options INTERFACE ${PROJECT_SOURCE_DIR})
+# Runtime headers the host shares give it their values only, not the target's declarations.
+target_compile_definitions(nuv_host_options INTERFACE NUVRELOS_HOST)
 if(NUV_SANITIZE)
   target_compile_options(nuv_host_options INTERFACE -fsanitize=address,undefined
                          -fno-sanitize-recover=all -fno-omit-frame-pointer)

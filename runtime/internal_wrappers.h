@@ -11,7 +11,9 @@ namespace nuv {
 inline uint32_t addr(const void *p) { return reinterpret_cast<uint32_t>(p); }
 
 // The kernel must never see a count that reads as negative.
-inline uint32_t clamp_count(size_t count) { return count > 0x7FFFFFFFu ? 0x7FFFFFFFu : count; }
+inline uint32_t clamp_count(size_t count) {
+  return count > NUVRELOS_COUNT_MAX ? NUVRELOS_COUNT_MAX : count;
+}
 
 inline uint32_t flag01(int flag) { return flag != 0 ? 1u : 0u; }
 

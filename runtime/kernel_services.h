@@ -70,6 +70,12 @@
   X(139, gui_draw_char_font, INT, PTR, NONE)
 /* clang-format on */
 
+/*
+ * The largest count or offset a service's signed 32-bit result can report: the wrappers clamp byte
+ * counts to it, the formatters saturate their character counts at it, and the kernel refuses more.
+ */
+#define NUVRELOS_COUNT_MAX 0x7FFFFFFFu
+
 /* SVC_write, SVC_exit, ...: the service numbers (not SYS_: on the host those are Linux's). */
 #define NUVRELOS_SERVICE_ENUM(num, name, a, b, c) SVC_##name = num,
 enum NuvrelosService { NUVRELOS_SERVICES(NUVRELOS_SERVICE_ENUM) };

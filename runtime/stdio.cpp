@@ -14,7 +14,6 @@
 namespace {
 
 constexpr uint32_t kFirstCapacity = 256;
-constexpr uint32_t kMaxWriteChunk = 0x7FFFFFFF;
 // Doubling from 256 reaches 2^31 and no further in 32 bits.
 constexpr uint32_t kMaxBufferSpace = 0x80000000u;
 
@@ -23,7 +22,7 @@ int write_all_console(const unsigned char *bytes, uint32_t count) {
   uint32_t done = 0;
   while (done < count) {
     uint32_t chunk = count - done;
-    if (chunk > kMaxWriteChunk) chunk = kMaxWriteChunk;
+    if (chunk > NUVRELOS_COUNT_MAX) chunk = NUVRELOS_COUNT_MAX;
     int written = write(1, bytes + done, chunk);
     if (written <= 0) return -1;
     if (static_cast<uint32_t>(written) >= count - done) return 0;

@@ -3,6 +3,7 @@
 
 #include <stdint.h>
 
+#include "kernel_services.h"
 #include "stdio.h"
 
 #ifdef __cplusplus

@@ -9,7 +9,6 @@
 
 namespace {
 
-constexpr uint32_t kSaturated = 0x7FFFFFFFu;
 constexpr int kMaxDigits = 32;
 constexpr char kDigits[] = "0123456789abcdef";
 constexpr char kNullText[] = "(null)";
@@ -24,7 +23,7 @@ struct Conversion {
 // The count only grows; it stops at the largest int instead of turning negative.
 void add_count(int32_t *count, uint32_t n) {
   uint32_t c = static_cast<uint32_t>(*count);
-  *count = static_cast<int32_t>(n > kSaturated - c ? kSaturated : c + n);
+  *count = static_cast<int32_t>(n > NUVRELOS_COUNT_MAX - c ? NUVRELOS_COUNT_MAX : c + n);
 }
 
 bool append(Stream *stream, const void *bytes, uint32_t n, int32_t *count) {
@@ -50,7 +49,7 @@ bool is_digit(char c) { return c >= '0' && c <= '9'; }
 int32_t accumulate_digit(int32_t value, char digit) {
   uint32_t d = static_cast<uint32_t>(digit - '0');
   uint32_t v = static_cast<uint32_t>(value);
-  if (v > (kSaturated - d) / 10) return static_cast<int32_t>(kSaturated);
+  if (v > (NUVRELOS_COUNT_MAX - d) / 10) return static_cast<int32_t>(NUVRELOS_COUNT_MAX);
   return static_cast<int32_t>(v * 10 + d);
 }
 
@@ -102,7 +101,7 @@ bool put_integer(Stream *stream, const Conversion &conv, char letter, uint64_t v
   if (conv.precision >= 0 && static_cast<uint32_t>(conv.precision) > digit_count) {
     zeros = static_cast<uint32_t>(conv.precision) - digit_count;
   }
-  // At most 3 + kSaturated, so no wrap in 32 bits.
+  // At most 3 + NUVRELOS_COUNT_MAX, so no wrap in 32 bits.
   uint32_t used = (negative ? 1u : 0u) + (pointer ? 2u : 0u) + zeros + digit_count;
   if (conv.width > 0 && static_cast<uint32_t>(conv.width) > used) {
     if (!append_repeated(stream, ' ', static_cast<uint32_t>(conv.width) - used, count)) {

@@ -9,7 +9,6 @@
 namespace {
 
 // Lengths, widths and precisions stop here instead of wrapping into negative numbers.
-constexpr uint32_t kSaturated = 0x7FFFFFFFu;
 
 constexpr char kLowerDigits[] = "0123456789abcdef";
 constexpr char kUpperDigits[] = "0123456789ABCDEF";
@@ -18,7 +17,7 @@ constexpr char kNullText[] = "(null)";
 struct Cursor {
   char *buffer;       // null: measure only
   uint32_t size;      // bytes the caller owns at buffer
-  uint32_t position;  // characters produced so far, stored or not; saturates at kSaturated
+  uint32_t position;  // characters produced so far, stored or not; saturates at NUVRELOS_COUNT_MAX
 };
 
 struct Conversion {
@@ -29,19 +28,21 @@ struct Conversion {
   int32_t precision;  // -1 when absent; any negative value means absent
 };
 
-uint32_t saturating_add(uint32_t a, uint32_t b) { return b > kSaturated - a ? kSaturated : a + b; }
+uint32_t saturating_add(uint32_t a, uint32_t b) {
+  return b > NUVRELOS_COUNT_MAX - a ? NUVRELOS_COUNT_MAX : a + b;
+}
 
 // Only positions below size - 1 are stored, so what is stored is always a prefix of the full
 // output and there is room left for the terminator.
 void put_char(Cursor *out, char c) {
-  if (out->position >= kSaturated) return;
+  if (out->position >= NUVRELOS_COUNT_MAX) return;
   if (out->buffer != nullptr && out->position + 1 < out->size) out->buffer[out->position] = c;
   out->position++;
 }
 
 // Padding can be huge; once nothing more fits, the rest is only counted.
 void put_repeated(Cursor *out, char c, uint32_t n) {
-  while (n > 0 && out->buffer != nullptr && out->position < kSaturated &&
+  while (n > 0 && out->buffer != nullptr && out->position < NUVRELOS_COUNT_MAX &&
          out->position + 1 < out->size) {
     out->buffer[out->position++] = c;
     n--;
@@ -58,7 +59,7 @@ bool is_digit(char c) { return c >= '0' && c <= '9'; }
 int32_t accumulate_digit(int32_t value, char digit) {
   uint32_t d = static_cast<uint32_t>(digit - '0');
   uint32_t v = static_cast<uint32_t>(value);
-  if (v > (kSaturated - d) / 10) return static_cast<int32_t>(kSaturated);
+  if (v > (NUVRELOS_COUNT_MAX - d) / 10) return static_cast<int32_t>(NUVRELOS_COUNT_MAX);
   return static_cast<int32_t>(v * 10 + d);
 }
 
@@ -84,7 +85,7 @@ void put_integer(Cursor *out, const Conversion &conv, char letter, uint32_t raw)
   if (conv.precision >= 0 && static_cast<uint32_t>(conv.precision) > digit_count) {
     zeros = static_cast<uint32_t>(conv.precision) - digit_count;
   }
-  // At most 1 + kSaturated, so no wrap in 32 bits.
+  // At most 1 + NUVRELOS_COUNT_MAX, so no wrap in 32 bits.
   uint32_t used = (sign != 0 ? 1u : 0u) + zeros + digit_count;
   uint32_t pad = 0;
   if (conv.width > 0 && static_cast<uint32_t>(conv.width) > used) {

@@ -8,6 +8,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "host/emu/guest_memory.h"
+
 namespace nuv {
 
 class LoadError : public std::runtime_error {
@@ -15,14 +17,10 @@ class LoadError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-constexpr uint32_t kRead = 1;
-constexpr uint32_t kWrite = 2;
-constexpr uint32_t kExec = 4;
-
 struct Segment {
   uint32_t vaddr = 0;
   uint32_t memsz = 0;
-  uint32_t perms = 0;          // Perm bits
+  uint32_t perms = 0;          // kRead, kWrite, kExec
   std::vector<uint8_t> bytes;  // file contents; the rest up to memsz is zero
 };
 

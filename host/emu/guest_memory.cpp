@@ -7,8 +7,6 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "host/emu/elf_image.h"
-
 namespace nuv {
 
 GuestMemory::~GuestMemory() {

@@ -12,10 +12,15 @@ struct uc_struct;
 
 namespace nuv {
 
+// Access permissions of a mapping, as bits.
+constexpr uint32_t kRead = 1;
+constexpr uint32_t kWrite = 2;
+constexpr uint32_t kExec = 4;
+
 struct Region {
   uint32_t begin = 0;
-  uint64_t end = 0;  // exclusive
-  uint32_t perms = 0;
+  uint64_t end = 0;    // exclusive
+  uint32_t perms = 0;  // kRead, kWrite, kExec
   std::string name;
   uint8_t* host = nullptr;  // the region's bytes, shared with the emulated CPU
 };
@@ -27,7 +32,7 @@ class GuestMemory {
   GuestMemory(const GuestMemory&) = delete;
   GuestMemory& operator=(const GuestMemory&) = delete;
 
-  // Maps [addr, addr+size) (page-aligned) with the given Perm bits, zero-filled.
+  // Maps [addr, addr+size) (page-aligned) with the given permissions, zero-filled.
   void map(uint32_t addr, uint32_t size, uint32_t perms, std::string name);
 
   // Guest to host: the whole range must be mapped readable.
@@ -41,7 +46,7 @@ class GuestMemory {
   // Loader and harness only: writes regardless of guest permissions (still must be mapped).
   bool poke(uint32_t addr, const void* in, size_t size);
 
-  // How many bytes from addr, up to max, are mapped with the given Perm bits.
+  // How many bytes from addr, up to max, are mapped with the given permissions.
   size_t run_length(uint32_t addr, size_t max, uint32_t perms) const;
 
   const Region* region_at(uint32_t addr) const;

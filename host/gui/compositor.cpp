@@ -4,11 +4,10 @@
 #include <cinttypes>
 #include <cstdio>
 
+#include "host/abi/errors.h"
 #include "host/gui/canvas.h"
 #include "host/gui/png_file.h"
 #include "host/gui/sdl_display.h"
-#include "host/kernel/errors.h"
-#include "host/kernel/kernel.h"
 
 namespace nuv {
 
@@ -44,8 +43,8 @@ std::string display_title(const std::string& title, const std::string& subtitle)
 
 }  // namespace
 
-Compositor::Compositor(Kernel& kernel, const GuiConfig& config)
-    : kernel_(kernel), config_(config) {}
+Compositor::Compositor(const GuiConfig& config, EndRun end_run)
+    : config_(config), end_run_(std::move(end_run)) {}
 
 Compositor::~Compositor() = default;
 
@@ -54,9 +53,15 @@ Compositor::Window* Compositor::window(int32_t handle) const {
   return windows_[static_cast<size_t>(handle)].get();
 }
 
+void Compositor::end_run(int32_t status, std::string message) {
+  if (ended_) return;
+  ended_ = true;
+  if (end_run_) end_run_(status, std::move(message));
+}
+
 int32_t Compositor::host_failure(const std::string& message) {
-  kernel_.end_run(kHostGuiFailureStatus, message);
-  return err::kIo;
+  end_run(kHostGuiFailureStatus, message);
+  return err::kEIO;
 }
 
 bool Compositor::prepare_font() {
@@ -73,7 +78,7 @@ bool Compositor::prepare_font() {
 }
 
 int32_t Compositor::open_window(int32_t handle, std::string_view title, std::string_view subtitle) {
-  if (!prepare_font()) return err::kIo;
+  if (!prepare_font()) return err::kEIO;
   auto& slot = windows_[static_cast<size_t>(handle)];
   if (!slot) {
     slot = std::make_unique<Window>();
@@ -100,31 +105,29 @@ int32_t Compositor::open_window(int32_t handle, std::string_view title, std::str
 }
 
 int32_t Compositor::create(std::string_view title, std::string_view subtitle) {
-  if (config_.scenario.fail_create) return err::kIo;
   for (int32_t h = kDisplayHandle + 1; h < kMaxWindows; ++h) {
     if (!windows_[static_cast<size_t>(h)]) return open_window(h, title, subtitle);
   }
-  return err::kTooManyFiles;
+  return err::kEMFILE;
 }
 
 int32_t Compositor::attach(std::string_view title, std::string_view subtitle) {
-  if (config_.scenario.fail_attach) return err::kIo;
   return open_window(kDisplayHandle, title, subtitle);
 }
 
 int32_t Compositor::set_title(int32_t handle, std::string_view title) {
   Window* w = window(handle);
-  if (!w) return err::kBadFd;
+  if (!w) return err::kEBADF;
   w->title = title;
   if (display_ && handle == shown_) display_->set_title(display_title(w->title, w->subtitle));
   return 0;
 }
 
-int32_t Compositor::begin(int32_t handle) { return window(handle) ? 0 : err::kBadFd; }
+int32_t Compositor::begin(int32_t handle) { return window(handle) ? 0 : err::kEBADF; }
 
 int32_t Compositor::clear(int32_t handle, uint32_t pixel) {
   Window* w = window(handle);
-  if (!w) return err::kBadFd;
+  if (!w) return err::kEBADF;
   w->back.clear(pixel);
   return 0;
 }
@@ -132,7 +135,7 @@ int32_t Compositor::clear(int32_t handle, uint32_t pixel) {
 int32_t Compositor::fill_rect(int32_t handle, int32_t x, int32_t y, int32_t width, int32_t height,
                               uint32_t pixel) {
   Window* w = window(handle);
-  if (!w) return err::kBadFd;
+  if (!w) return err::kEBADF;
   w->back.fill_rect(x, y, width, height, pixel);
   return 0;
 }
@@ -140,7 +143,7 @@ int32_t Compositor::fill_rect(int32_t handle, int32_t x, int32_t y, int32_t widt
 int32_t Compositor::outline_rect(int32_t handle, int32_t x, int32_t y, int32_t width,
                                  int32_t height, uint32_t pixel) {
   Window* w = window(handle);
-  if (!w) return err::kBadFd;
+  if (!w) return err::kEBADF;
   w->back.outline_rect(x, y, width, height, pixel);
   return 0;
 }
@@ -148,7 +151,7 @@ int32_t Compositor::outline_rect(int32_t handle, int32_t x, int32_t y, int32_t w
 int32_t Compositor::draw_text(int32_t handle, int32_t x, int32_t y, uint32_t pixel,
                               std::string_view text) {
   Window* w = window(handle);
-  if (!w) return err::kBadFd;
+  if (!w) return err::kEBADF;
   w->back.draw_text(*font_, x, y, pixel, text);
   return 0;
 }
@@ -164,13 +167,12 @@ bool Compositor::save_screenshot(const Surface& picture, uint32_t frame) {
 
 int32_t Compositor::present(int32_t handle) {
   Window* w = window(handle);
-  if (!w) return err::kBadFd;
+  if (!w) return err::kEBADF;
   if (config_.frame_limit != 0 && presents_ >= config_.frame_limit) {
-    kernel_.end_run(kFrameLimitStatus, "stopped at the frame limit of " +
-                                           std::to_string(presents_) +
-                                           (presents_ == 1 ? " frame" : " frames") +
-                                           ": the program was still running");
-    return err::kIo;
+    end_run(kFrameLimitStatus, "stopped at the frame limit of " + std::to_string(presents_) +
+                                   (presents_ == 1 ? " frame" : " frames") +
+                                   ": the program was still running");
+    return err::kEIO;
   }
   std::swap(w->back, w->front);
   uint32_t frame = presents_++;
@@ -178,7 +180,7 @@ int32_t Compositor::present(int32_t handle) {
   while (next_screenshot_ < shots.size() && shots[next_screenshot_] < frame) ++next_screenshot_;
   if (next_screenshot_ < shots.size() && shots[next_screenshot_] == frame &&
       !config_.screenshot_dir.empty() && !save_screenshot(w->front.pixels(), frame)) {
-    return err::kIo;
+    return err::kEIO;
   }
   if (display_ && handle == shown_) {
     display_->show(w->front.pixels());
@@ -218,16 +220,16 @@ void Compositor::pump_display(int timeout_ms) {
   for (const GuiEventRecord& e : display_->pump(timeout_ms)) {
     if (w) queue(*w, e, true);
   }
-  if (display_->closed() && !kernel_.exited()) kernel_.end_run(0, "the window was closed");
+  if (display_->closed()) end_run(0, "the window was closed");
 }
 
 int32_t Compositor::peek_event(int32_t handle, GuiEventRecord* out, bool wait) {
   Window* w = window(handle);
-  if (!w) return err::kBadFd;
+  if (!w) return err::kEBADF;
   release_scenario_events();
   if (w->events.empty()) pump_display(0);
   // Only the shown window receives input, so only it is worth waiting for.
-  while (wait && w->events.empty() && display_ && handle == shown_ && !kernel_.exited()) {
+  while (wait && w->events.empty() && display_ && handle == shown_ && !ended_) {
     pump_display(100);
   }
   if (w->events.empty()) return 0;
@@ -241,8 +243,7 @@ void Compositor::drop_event(int32_t handle) {
 }
 
 int32_t Compositor::content_size(int32_t handle, int32_t* width, int32_t* height) {
-  if (!window(handle)) return err::kBadFd;
-  if (config_.scenario.fail_content_size) return err::kIo;
+  if (!window(handle)) return err::kEBADF;
   if (config_.scenario.report_size) {
     *width = config_.scenario.report_size->first;
     *height = config_.scenario.report_size->second;
@@ -255,14 +256,13 @@ int32_t Compositor::content_size(int32_t handle, int32_t* width, int32_t* height
 
 int32_t Compositor::set_continuous_redraw(int32_t handle, bool on) {
   Window* w = window(handle);
-  if (!w) return err::kBadFd;
-  if (!on && config_.scenario.fail_redraw_off) return err::kIo;
+  if (!w) return err::kEBADF;
   w->continuous_redraw = on;
   return 0;
 }
 
 int32_t Compositor::font_metrics(int32_t handle, int32_t* width, int32_t* height) {
-  if (!window(handle)) return err::kBadFd;
+  if (!window(handle)) return err::kEBADF;
   *width = font_->width;
   *height = font_->height;
   return 0;
@@ -270,8 +270,8 @@ int32_t Compositor::font_metrics(int32_t handle, int32_t* width, int32_t* height
 
 int32_t Compositor::warp_pointer(int32_t handle, int32_t x, int32_t y) {
   Window* w = window(handle);
-  if (!w) return err::kBadFd;
-  if (handle != shown_) return err::kInvalid;
+  if (!w) return err::kEBADF;
+  if (handle != shown_) return err::kEINVAL;
   if (display_) {
     display_->warp_pointer(x, y);  // the motion comes back as an event
   } else {
@@ -281,7 +281,7 @@ int32_t Compositor::warp_pointer(int32_t handle, int32_t x, int32_t y) {
 }
 
 int32_t Compositor::set_cursor_visible(int32_t handle, bool on) {
-  if (!window(handle)) return err::kBadFd;
+  if (!window(handle)) return err::kEBADF;
   if (display_) display_->set_cursor_visible(on);
   return 0;
 }

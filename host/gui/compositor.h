@@ -13,12 +13,13 @@
 // back buffer holds the frame before the last one, as with any double buffering: programs
 // draw whole frames. gui_begin marks the start of a frame and changes no pixel.
 //
-// Headless, the scenario supplies input and failures; with a real display, the user does.
+// Headless, the scenario supplies input; with a real display, the user does.
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -31,7 +32,6 @@
 
 namespace nuv {
 
-class Kernel;
 class SdlDisplay;
 
 // Exit statuses of runs that the compositor ends for reasons of the host.
@@ -44,7 +44,11 @@ class Compositor {
   static constexpr int32_t kMaxWindows = 8;
   static constexpr size_t kMaxQueuedEvents = 4096;
 
-  Compositor(Kernel& kernel, const GuiConfig& config);
+  // Ends the run with an exit status and a message saying why (the frame limit, a closed
+  // window, a host failure); the owner stops the CPU. Called at most once.
+  using EndRun = std::function<void(int32_t status, std::string message)>;
+
+  Compositor(const GuiConfig& config, EndRun end_run);
   ~Compositor();
   Compositor(const Compositor&) = delete;
   Compositor& operator=(const Compositor&) = delete;
@@ -93,9 +97,11 @@ class Compositor {
   void queue(Window& w, const GuiEventRecord& event, bool merge_motion);
   bool save_screenshot(const Surface& picture, uint32_t frame);
   int32_t host_failure(const std::string& message);
+  void end_run(int32_t status, std::string message);
 
-  Kernel& kernel_;
   GuiConfig config_;
+  EndRun end_run_;
+  bool ended_ = false;
   std::array<std::unique_ptr<Window>, kMaxWindows> windows_;
   int32_t shown_ = -1;
   std::optional<PsfFont> font_;

@@ -23,12 +23,13 @@ struct GuiConfig {
   Display display = Display::Headless;
   int32_t width = 640;
   int32_t height = 360;
-  // Headless input, injected failures and the frames to save (see host/gui/scenario.h).
+  // Headless input, injected failures (scripted by the kernel) and the frames to save (see
+  // host/gui/scenario.h).
   Scenario scenario;
   // Where the scenario's screenshots go; empty: none are written.
   std::filesystem::path screenshot_dir;
   std::filesystem::path font_path = kDefaultFontPath;
-  // A gui_present beyond this many frames ends the run (Kernel::end_run); 0: no limit.
+  // A gui_present beyond this many frames ends the run; 0: no limit.
   uint32_t frame_limit = 0;
 };
 

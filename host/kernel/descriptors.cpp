@@ -5,41 +5,42 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "host/kernel/errors.h"
+#include "host/abi/errors.h"
+#include "runtime/kernel_services.h"
 
 namespace nuv {
 
-int32_t OpenFile::read(void*, size_t) { return err::kBadFd; }
-int32_t OpenFile::write(const void*, size_t) { return err::kBadFd; }
-int32_t OpenFile::seek(int32_t, int32_t) { return err::kInvalid; }
+int32_t OpenFile::read(void*, size_t) { return err::kEBADF; }
+int32_t OpenFile::write(const void*, size_t) { return err::kEBADF; }
+int32_t OpenFile::seek(int32_t, int32_t) { return err::kEINVAL; }
 
 HostFile::~HostFile() { ::close(fd_); }
 
 int32_t HostFile::read(void* buffer, size_t size) {
-  if (!readable_) return err::kBadFd;
+  if (!readable_) return err::kEBADF;
   ssize_t n = ::read(fd_, buffer, size);
   return n < 0 ? err::from_host_errno(errno) : static_cast<int32_t>(n);
 }
 
 int32_t HostFile::write(const void* data, size_t size) {
-  if (!writable_) return err::kBadFd;
+  if (!writable_) return err::kEBADF;
   ssize_t n = ::write(fd_, data, size);
   return n < 0 ? err::from_host_errno(errno) : static_cast<int32_t>(n);
 }
 
 int32_t HostFile::seek(int32_t offset, int32_t origin) {
   int whence = origin == 0 ? SEEK_SET : origin == 1 ? SEEK_CUR : origin == 2 ? SEEK_END : -1;
-  if (whence < 0) return err::kInvalid;
+  if (whence < 0) return err::kEINVAL;
   off_t at = ::lseek(fd_, offset, whence);
   if (at < 0) return err::from_host_errno(errno);
   // Offsets are 32-bit for the guest: a position it cannot name is refused.
-  if (at > 0x7FFFFFFF) return err::kInvalid;
+  if (at > NUVRELOS_COUNT_MAX) return err::kEINVAL;
   return static_cast<int32_t>(at);
 }
 
 int32_t ConsoleIn::read(void* buffer, size_t size) {
   long n = source_ ? source_(buffer, size) : 0;
-  return n < 0 ? err::kIo : static_cast<int32_t>(n);
+  return n < 0 ? err::kEIO : static_cast<int32_t>(n);
 }
 
 int32_t ConsoleOut::write(const void* data, size_t size) {
@@ -56,8 +57,8 @@ PipeEnd::~PipeEnd() {
 }
 
 int32_t PipeEnd::read(void* buffer, size_t size) {
-  if (writer_) return err::kBadFd;
-  if (pipe_->bytes.empty()) return pipe_->writer_open ? err::kAgain : 0;
+  if (writer_) return err::kEBADF;
+  if (pipe_->bytes.empty()) return pipe_->writer_open ? err::kEAGAIN : 0;
   size_t n = std::min(size, pipe_->bytes.size());
   std::copy_n(pipe_->bytes.begin(), n, static_cast<uint8_t*>(buffer));
   pipe_->bytes.erase(pipe_->bytes.begin(), pipe_->bytes.begin() + static_cast<ptrdiff_t>(n));
@@ -65,10 +66,10 @@ int32_t PipeEnd::read(void* buffer, size_t size) {
 }
 
 int32_t PipeEnd::write(const void* data, size_t size) {
-  if (!writer_) return err::kBadFd;
-  if (!pipe_->reader_open) return err::kPipe;
+  if (!writer_) return err::kEBADF;
+  if (!pipe_->reader_open) return err::kEPIPE;
   size_t room = PipeBuffer::kCapacity - pipe_->bytes.size();
-  if (room == 0) return err::kAgain;
+  if (room == 0) return err::kEAGAIN;
   size_t n = std::min(size, room);
   const auto* p = static_cast<const uint8_t*>(data);
   pipe_->bytes.insert(pipe_->bytes.end(), p, p + n);
@@ -82,7 +83,7 @@ int32_t Descriptors::add(std::shared_ptr<OpenFile> file) {
       return static_cast<int32_t>(i);
     }
   }
-  if (table_.size() >= static_cast<size_t>(kMaxDescriptors)) return err::kTooManyFiles;
+  if (table_.size() >= static_cast<size_t>(kMaxDescriptors)) return err::kEMFILE;
   table_.push_back(std::move(file));
   return static_cast<int32_t>(table_.size() - 1);
 }
@@ -98,19 +99,19 @@ OpenFile* Descriptors::get(int32_t fd) const {
 }
 
 int32_t Descriptors::close(int32_t fd) {
-  if (get(fd) == nullptr) return err::kBadFd;
+  if (get(fd) == nullptr) return err::kEBADF;
   table_[static_cast<size_t>(fd)].reset();
   return 0;
 }
 
 int32_t Descriptors::dup(int32_t fd) {
-  if (get(fd) == nullptr) return err::kBadFd;
+  if (get(fd) == nullptr) return err::kEBADF;
   return add(table_[static_cast<size_t>(fd)]);
 }
 
 int32_t Descriptors::dup2(int32_t fd, int32_t target) {
-  if (get(fd) == nullptr) return err::kBadFd;
-  if (target < 0 || target >= kMaxDescriptors) return err::kBadFd;
+  if (get(fd) == nullptr) return err::kEBADF;
+  if (target < 0 || target >= kMaxDescriptors) return err::kEBADF;
   if (fd == target) return target;
   install(target, table_[static_cast<size_t>(fd)]);
   return target;

@@ -7,10 +7,10 @@
 #include <cstdlib>
 #include <vector>
 
-#include "host/emu/elf_image.h"
-#include "host/kernel/errors.h"
+#include "host/abi/errors.h"
 #include "host/kernel/kernel.h"
 #include "host/kernel/service_table.h"
+#include "runtime/fcntl.h"
 
 namespace nuv {
 namespace {
@@ -26,7 +26,7 @@ int32_t as_int(uint32_t v) { return static_cast<int32_t>(v); }
 // Reads a guest path and resolves it inside the root.
 int32_t guest_path(Kernel& k, uint32_t addr, bool follow_last, std::string& host) {
   auto path = k.memory().read_string(addr, kMaxPathLength);
-  if (!path) return err::kFault;
+  if (!path) return err::kEFAULT;
   return k.fs().resolve(*path, follow_last, host);
 }
 
@@ -36,26 +36,26 @@ int32_t host_result(int rc) { return rc < 0 ? err::from_host_errno(errno) : 0; }
 
 int32_t svc_write(Kernel& k, const Slots& s) {
   OpenFile* file = k.files().get(as_int(s[0]));
-  if (file == nullptr) return err::kBadFd;
-  if (as_int(s[2]) < 0) return err::kInvalid;
+  if (file == nullptr) return err::kEBADF;
+  if (as_int(s[2]) < 0) return err::kEINVAL;
   size_t n = k.memory().run_length(s[1], std::min<size_t>(s[2], kMaxTransfer), kRead);
-  if (n == 0 && s[2] != 0) return err::kFault;
+  if (n == 0 && s[2] != 0) return err::kEFAULT;
   std::vector<uint8_t> bytes(n);
-  if (!k.memory().copy_in(s[1], bytes.data(), n)) return err::kFault;
+  if (!k.memory().copy_in(s[1], bytes.data(), n)) return err::kEFAULT;
   return file->write(bytes.data(), n);
 }
 
 int32_t svc_read(Kernel& k, const Slots& s) {
   OpenFile* file = k.files().get(as_int(s[0]));
-  if (file == nullptr) return err::kBadFd;
-  if (as_int(s[2]) < 0) return err::kInvalid;
+  if (file == nullptr) return err::kEBADF;
+  if (as_int(s[2]) < 0) return err::kEINVAL;
   // Only as much as the guest can take is read, so nothing read is ever lost.
   size_t n = k.memory().run_length(s[1], std::min<size_t>(s[2], kMaxTransfer), kWrite);
-  if (n == 0 && s[2] != 0) return err::kFault;
+  if (n == 0 && s[2] != 0) return err::kEFAULT;
   std::vector<uint8_t> bytes(n);
   int32_t got = file->read(bytes.data(), n);
   if (got > 0 && !k.memory().copy_out(s[1], bytes.data(), static_cast<size_t>(got))) {
-    return err::kFault;
+    return err::kEFAULT;
   }
   return got;
 }
@@ -66,26 +66,26 @@ int32_t svc_open(Kernel& k, const Slots& s) {
   uint32_t flags = s[1];
   int oflags = O_CLOEXEC | O_NOFOLLOW;
   bool readable = true, writable = false;
-  switch (flags & 3u) {
-    case 0:
+  switch (flags & NUVRELOS_O_ACCMODE) {
+    case NUVRELOS_O_RDONLY:
       oflags |= O_RDONLY;
       break;
-    case 1:
+    case NUVRELOS_O_WRONLY:
       oflags |= O_WRONLY;
       readable = false;
       writable = true;
       break;
-    case 2:
+    case NUVRELOS_O_RDWR:
       oflags |= O_RDWR;
       writable = true;
       break;
     default:
-      return err::kInvalid;
+      return err::kEINVAL;
   }
-  if (flags & 0x040u) oflags |= O_CREAT;
-  if (flags & 0x080u) oflags |= O_EXCL;
-  if (flags & 0x200u) oflags |= O_TRUNC;
-  if (flags & 0x400u) oflags |= O_APPEND;
+  if (flags & NUVRELOS_O_CREAT) oflags |= O_CREAT;
+  if (flags & NUVRELOS_O_EXCL) oflags |= O_EXCL;
+  if (flags & NUVRELOS_O_TRUNC) oflags |= O_TRUNC;
+  if (flags & NUVRELOS_O_APPEND) oflags |= O_APPEND;
   int fd = ::open(host.c_str(), oflags, 0644);
   if (fd < 0) return err::from_host_errno(errno);
   return k.files().add(std::make_shared<HostFile>(fd, readable, writable));
@@ -96,9 +96,9 @@ int32_t svc_close(Kernel& k, const Slots& s) { return k.files().close(as_int(s[0
 int32_t svc_writefile(Kernel& k, const Slots& s) {
   std::string host;
   if (int32_t rc = guest_path(k, s[0], true, host); rc < 0) return rc;
-  if (s[2] > kMaxWholeFile) return err::kNoSpace;
+  if (s[2] > kMaxWholeFile) return err::kENOSPC;
   std::vector<uint8_t> bytes(s[2]);
-  if (!k.memory().copy_in(s[1], bytes.data(), bytes.size())) return err::kFault;
+  if (!k.memory().copy_in(s[1], bytes.data(), bytes.size())) return err::kEFAULT;
   // Written beside the target and renamed over it: the old content survives a failure.
   std::string temp = host + ".nuvrelos-XXXXXX";
   int fd = ::mkstemp(temp.data());
@@ -139,31 +139,31 @@ int32_t svc_unlink(Kernel& k, const Slots& s) {
 int32_t svc_rmdir(Kernel& k, const Slots& s) {
   std::string host;
   if (int32_t rc = guest_path(k, s[0], false, host); rc < 0) return rc;
-  if (host == k.fs().root().string()) return err::kAccess;  // the root stays
+  if (host == k.fs().root().string()) return err::kEACCES;  // the root stays
   return host_result(::rmdir(host.c_str()));
 }
 
 int32_t svc_chdir(Kernel& k, const Slots& s) {
   auto path = k.memory().read_string(s[0], kMaxPathLength);
-  if (!path) return err::kFault;
+  if (!path) return err::kEFAULT;
   return k.fs().chdir(*path);
 }
 
 int32_t svc_getcwd(Kernel& k, const Slots& s) {
   std::string cwd = k.fs().cwd();
-  if (s[1] < cwd.size() + 1) return err::kRange;
-  if (!k.memory().copy_out(s[0], cwd.c_str(), cwd.size() + 1)) return err::kFault;
+  if (s[1] < cwd.size() + 1) return err::kERANGE;
+  if (!k.memory().copy_out(s[0], cwd.c_str(), cwd.size() + 1)) return err::kEFAULT;
   return static_cast<int32_t>(cwd.size() + 1);
 }
 
 int32_t svc_lseek(Kernel& k, const Slots& s) {
   OpenFile* file = k.files().get(as_int(s[0]));
-  if (file == nullptr) return err::kBadFd;
+  if (file == nullptr) return err::kEBADF;
   return file->seek(as_int(s[1]), as_int(s[2]));
 }
 
 int32_t svc_pipe(Kernel& k, const Slots& s) {
-  if (k.memory().run_length(s[0], 8, kWrite) < 8) return err::kFault;
+  if (k.memory().run_length(s[0], 8, kWrite) < 8) return err::kEFAULT;
   auto pipe = std::make_shared<PipeBuffer>();
   int32_t fds[2];
   fds[0] = k.files().add(std::make_shared<PipeEnd>(pipe, false));

@@ -4,10 +4,9 @@
 #include <optional>
 #include <string>
 
-#include "host/emu/elf_image.h"
+#include "host/abi/errors.h"
 #include "host/gui/compositor.h"
 #include "host/gui/surface.h"
-#include "host/kernel/errors.h"
 #include "host/kernel/kernel.h"
 #include "host/kernel/service_table.h"
 
@@ -40,15 +39,15 @@ bool record_at(Kernel& k, uint32_t addr, T& out) {
   return k.memory().copy_in(addr, &out, sizeof out);
 }
 
-// A guest string, or the error for one that cannot be read: kFault when its bytes are not
-// there, kInvalid when it is longer than the limit.
+// A guest string, or the error for one that cannot be read: kEFAULT when its bytes are not
+// there, kEINVAL when it is longer than the limit.
 int32_t guest_string(Kernel& k, uint32_t addr, size_t limit, std::string& out) {
   auto s = k.memory().read_string(addr, limit);
   if (s) {
     out = std::move(*s);
     return 0;
   }
-  return k.memory().run_length(addr, limit + 1, kRead) > limit ? err::kInvalid : err::kFault;
+  return k.memory().run_length(addr, limit + 1, kRead) > limit ? err::kEINVAL : err::kEFAULT;
 }
 
 // Title and subtitle of gui_create and gui_attach; a null subtitle means none.
@@ -66,13 +65,13 @@ int32_t open_with(Kernel& k, const Slots& s, bool attach) {
 int32_t next_event(Kernel& k, const Slots& s, bool wait) {
   Compositor& c = k.compositor();
   int32_t handle = as_handle(s[0]);
-  if (!c.valid(handle)) return err::kBadFd;
-  if (s[2] == 0) return err::kInvalid;
+  if (!c.valid(handle)) return err::kEBADF;
+  if (s[2] == 0) return err::kEINVAL;
   GuiEventRecord event;
   int32_t rc = c.peek_event(handle, &event, wait);
   if (rc <= 0) return rc;
   size_t n = std::min<size_t>(s[2], sizeof event);
-  if (!k.memory().copy_out(s[1], &event, n)) return err::kFault;
+  if (!k.memory().copy_out(s[1], &event, n)) return err::kEFAULT;
   c.drop_event(handle);
   return 1;
 }
@@ -80,16 +79,16 @@ int32_t next_event(Kernel& k, const Slots& s, bool wait) {
 int32_t rect_service(Kernel& k, const Slots& s, bool outline) {
   Compositor& c = k.compositor();
   int32_t handle = as_handle(s[0]);
-  if (!c.valid(handle)) return err::kBadFd;
+  if (!c.valid(handle)) return err::kEBADF;
   RectRecord r;
-  if (!record_at(k, s[1], r)) return err::kFault;
+  if (!record_at(k, s[1], r)) return err::kEFAULT;
   return outline ? c.outline_rect(handle, r.x, r.y, r.w, r.h, pixel_of(r.color))
                  : c.fill_rect(handle, r.x, r.y, r.w, r.h, pixel_of(r.color));
 }
 
 int32_t pair_out(Kernel& k, uint32_t addr, int32_t a, int32_t b) {
   int32_t words[2] = {a, b};
-  return k.memory().copy_out(addr, words, sizeof words) ? 0 : err::kFault;
+  return k.memory().copy_out(addr, words, sizeof words) ? 0 : err::kEFAULT;
 }
 
 }  // namespace
@@ -98,7 +97,7 @@ int32_t svc_gui_create(Kernel& k, const Slots& s) { return open_with(k, s, false
 int32_t svc_gui_attach(Kernel& k, const Slots& s) { return open_with(k, s, true); }
 
 int32_t svc_gui_set_title(Kernel& k, const Slots& s) {
-  if (!k.compositor().valid(as_handle(s[0]))) return err::kBadFd;
+  if (!k.compositor().valid(as_handle(s[0]))) return err::kEBADF;
   std::string title;
   if (int32_t rc = guest_string(k, s[1], kMaxTitle, title); rc < 0) return rc;
   return k.compositor().set_title(as_handle(s[0]), title);
@@ -108,9 +107,9 @@ int32_t svc_gui_begin(Kernel& k, const Slots& s) { return k.compositor().begin(a
 
 int32_t svc_gui_clear(Kernel& k, const Slots& s) {
   Compositor& c = k.compositor();
-  if (!c.valid(as_handle(s[0]))) return err::kBadFd;
+  if (!c.valid(as_handle(s[0]))) return err::kEBADF;
   ColorRecord color;
-  if (!record_at(k, s[1], color)) return err::kFault;
+  if (!record_at(k, s[1], color)) return err::kEFAULT;
   return c.clear(as_handle(s[0]), pixel_of(color));
 }
 
@@ -120,9 +119,9 @@ int32_t svc_gui_outline_rect(Kernel& k, const Slots& s) { return rect_service(k,
 int32_t svc_gui_draw_text(Kernel& k, const Slots& s) {
   Compositor& c = k.compositor();
   int32_t handle = as_handle(s[0]);
-  if (!c.valid(handle)) return err::kBadFd;
+  if (!c.valid(handle)) return err::kEBADF;
   TextRecord t;
-  if (!record_at(k, s[1], t)) return err::kFault;
+  if (!record_at(k, s[1], t)) return err::kEFAULT;
   std::string text;
   if (int32_t rc = guest_string(k, t.text, kMaxText, text); rc < 0) return rc;
   return c.draw_text(handle, t.x, t.y, pixel_of(t.color), text);
@@ -163,7 +162,7 @@ int32_t svc_gui_set_cursor_visible(Kernel& k, const Slots& s) {
 
 // Lines, images, icons and further fonts have no record of their own on this platform yet.
 #define NUV_GUI_NOT_IMPLEMENTED(name) \
-  int32_t svc_##name(Kernel&, const Slots&) { return err::kNotImplemented; }
+  int32_t svc_##name(Kernel&, const Slots&) { return err::kENOSYS; }
 NUV_GUI_NOT_IMPLEMENTED(gui_draw_line)
 NUV_GUI_NOT_IMPLEMENTED(gui_set_font)
 NUV_GUI_NOT_IMPLEMENTED(gui_blit_rgb565)

@@ -4,8 +4,8 @@
 
 #include <cstdio>
 
+#include "host/abi/errors.h"
 #include "host/gui/compositor.h"
-#include "host/kernel/errors.h"
 #include "host/kernel/service_table.h"
 #include "host/kernel/trace.h"
 
@@ -34,7 +34,24 @@ Kernel::Kernel(GuestMemory& memory, KernelConfig config)
   files_.install(0, in);
   files_.install(1, out);
   files_.install(2, out);
-  compositor_ = std::make_unique<Compositor>(*this, config_.gui);
+  compositor_ = std::make_unique<Compositor>(
+      config_.gui,
+      [this](int32_t status, std::string message) { end_run(status, std::move(message)); });
+  script_failures(config_.gui.scenario);
+}
+
+// A scenario's failures are scripted answers, like a test's: the compositor never sees them.
+void Kernel::script_failures(const Scenario& scenario) {
+  auto fail = [](ServiceCall&) -> std::optional<int32_t> { return err::kEIO; };
+  if (scenario.fail_create) script(SVC_gui_create, fail);
+  if (scenario.fail_attach) script(SVC_gui_attach, fail);
+  if (scenario.fail_content_size) script(SVC_gui_get_content_size, fail);
+  if (scenario.fail_redraw_off) {
+    script(SVC_gui_set_continuous_redraw, [](ServiceCall& call) -> std::optional<int32_t> {
+      if (call.slots[1] == 0) return err::kEIO;
+      return std::nullopt;
+    });
+  }
 }
 
 Kernel::~Kernel() = default;
@@ -82,7 +99,7 @@ int32_t Kernel::run_handler(const ServiceInfo* info, ServiceCall& call) {
       slots = scripted.slots;
     }
   }
-  if (info == nullptr) return err::kNotImplemented;
+  if (info == nullptr) return err::kENOSYS;
   return info->handler(*this, slots);
 }
 

@@ -82,6 +82,7 @@ class Kernel {
 
  private:
   int32_t run_handler(const ServiceInfo* info, ServiceCall& call);
+  void script_failures(const Scenario& scenario);
 
   GuestMemory& memory_;
   KernelConfig config_;

@@ -3,8 +3,8 @@
 #include <chrono>
 #include <thread>
 
+#include "host/abi/errors.h"
 #include "host/gui/compositor.h"
-#include "host/kernel/errors.h"
 #include "host/kernel/kernel.h"
 #include "host/kernel/service_table.h"
 
@@ -18,7 +18,7 @@ int32_t svc_exit(Kernel& k, const Slots& s) {
 int32_t svc_getkey(Kernel& k, const Slots&) {
   OpenFile* in = k.files().get(0);
   unsigned char byte = 0;
-  if (in == nullptr || in->read(&byte, 1) != 1) return err::kIo;  // end of input
+  if (in == nullptr || in->read(&byte, 1) != 1) return err::kEIO;  // end of input
   return byte;
 }
 
@@ -30,7 +30,7 @@ int32_t svc_usleep(Kernel& k, const Slots& s) {
 }
 
 #define NUV_NOT_IMPLEMENTED(name) \
-  int32_t svc_##name(Kernel&, const Slots&) { return err::kNotImplemented; }
+  int32_t svc_##name(Kernel&, const Slots&) { return err::kENOSYS; }
 NUV_NOT_IMPLEMENTED(mkfifo)
 NUV_NOT_IMPLEMENTED(spawn)
 NUV_NOT_IMPLEMENTED(waitpid)

@@ -6,7 +6,7 @@
 #include <deque>
 #include <stdexcept>
 
-#include "host/kernel/errors.h"
+#include "host/abi/errors.h"
 
 namespace nuv {
 namespace {
@@ -47,8 +47,8 @@ RootFs::RootFs(const std::filesystem::path& root) {
 
 int32_t RootFs::walk(std::string_view guest_path, bool follow_last,
                      std::vector<std::string>& out) const {
-  if (guest_path.empty()) return err::kNoEntry;
-  if (guest_path.size() > kMaxPath) return err::kNameTooLong;
+  if (guest_path.empty()) return err::kENOENT;
+  if (guest_path.size() > kMaxPath) return err::kENAMETOOLONG;
   out = guest_path.front() == '/' ? std::vector<std::string>{} : cwd_;
   std::deque<std::string> todo = split(guest_path);
   int links = 0;
@@ -67,7 +67,7 @@ int32_t RootFs::walk(std::string_view guest_path, bool follow_last,
     struct stat st;
     if (::lstat(host.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) continue;
     // A link is read and its target walked inside the root like any guest path.
-    if (++links > kMaxLinks) return err::kLoop;
+    if (++links > kMaxLinks) return err::kELOOP;
     std::string target(kMaxPath, '\0');
     ssize_t n = ::readlink(host.c_str(), target.data(), target.size());
     if (n < 0) return err::from_host_errno(errno);
@@ -102,7 +102,7 @@ int32_t RootFs::chdir(std::string_view guest_path) {
   if (rc < 0) return rc;
   struct stat st;
   if (::stat(join(root_, parts).c_str(), &st) != 0) return err::from_host_errno(errno);
-  if (!S_ISDIR(st.st_mode)) return err::kNotDir;
+  if (!S_ISDIR(st.st_mode)) return err::kENOTDIR;
   cwd_ = std::move(parts);
   return 0;
 }

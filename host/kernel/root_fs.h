@@ -15,8 +15,8 @@ class RootFs {
   // Throws std::runtime_error when the root is not an existing directory.
   explicit RootFs(const std::filesystem::path& root);
 
-  // The host path for a guest path, or a negative error (err::kNoEntry for an empty path,
-  // err::kLoop for too many links, err::kNameTooLong). With follow_last false a final
+  // The host path for a guest path, or a negative error (err::kENOENT for an empty path,
+  // err::kELOOP for too many links, err::kENAMETOOLONG). With follow_last false a final
   // symbolic link is not followed (unlink, rmdir, mkdir).
   int32_t resolve(std::string_view guest_path, bool follow_last, std::string& host_path) const;
 

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <vector>
 
+#include "host/abi/errors.h"
+
 namespace nuv {
 namespace {
 
@@ -205,49 +207,6 @@ std::string record_text(const json& d) {
   return out + "}";
 }
 
-const char* error_name(int32_t result) {
-  switch (result) {
-    case -2:
-      return "ENOENT";
-    case -5:
-      return "EIO";
-    case -9:
-      return "EBADF";
-    case -11:
-      return "EAGAIN";
-    case -13:
-      return "EACCES";
-    case -14:
-      return "EFAULT";
-    case -17:
-      return "EEXIST";
-    case -20:
-      return "ENOTDIR";
-    case -21:
-      return "EISDIR";
-    case -22:
-      return "EINVAL";
-    case -24:
-      return "EMFILE";
-    case -28:
-      return "ENOSPC";
-    case -32:
-      return "EPIPE";
-    case -34:
-      return "ERANGE";
-    case -36:
-      return "ENAMETOOLONG";
-    case -38:
-      return "ENOSYS";
-    case -39:
-      return "ENOTEMPTY";
-    case -40:
-      return "ELOOP";
-    default:
-      return nullptr;
-  }
-}
-
 }  // namespace
 
 void decode_arguments(const GuestMemory& memory, const ServiceInfo* info, ServiceCall& call) {
@@ -313,7 +272,7 @@ std::string trace_text(const ServiceCall& call) {
   }
   // exit does not come back: strace's "?" says so.
   out += call.number == SVC_exit ? ") = ?" : ") = " + std::to_string(call.result);
-  if (const char* e = call.result < 0 ? error_name(call.result) : nullptr) {
+  if (const char* e = call.result < 0 ? err::name(call.result) : nullptr) {
     out += ' ';
     out += e;
   }

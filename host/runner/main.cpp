@@ -7,12 +7,12 @@
 #include <string>
 #include <vector>
 
-#include "host/emu/process.h"
 #include "host/gui/compositor.h"
 #include "host/gui/png_file.h"
 #include "host/gui/scenario.h"
 #include "host/gui/sdl_display.h"
 #include "host/kernel/trace.h"
+#include "host/machine/process.h"
 
 namespace {
 

@@ -10,26 +10,9 @@
 #include <string_view>
 #include <vector>
 
-#include "host/emu/process.h"
 #include "host/kernel/kernel.h"
+#include "host/machine/process.h"
 #include "runtime/kernel_services.h"
-
-// The host's SYS_ macros are Linux's numbers; the guest's services are SVC_write and so on.
-#undef SYS_write
-#undef SYS_exit
-#undef SYS_read
-#undef SYS_open
-#undef SYS_close
-#undef SYS_mkdir
-#undef SYS_unlink
-#undef SYS_rmdir
-#undef SYS_getcwd
-#undef SYS_chdir
-#undef SYS_lseek
-#undef SYS_pipe
-#undef SYS_dup
-#undef SYS_dup2
-#undef SYS_waitpid
 
 namespace nuv::test {
 

@@ -1,4 +1,4 @@
-#include "host/emu/process.h"
+#include "host/machine/process.h"
 
 #include <unicorn/unicorn.h>
 
