@@ -23,6 +23,9 @@ if(NOT UNICORN_FOUND OR UNICORN_VERSION VERSION_LESS NUV_UNICORN_MINIMUM)
 endif()
 # Host programs find that copy at run time, from the build tree and once installed.
 set(CMAKE_INSTALL_RPATH_USE_LINK_PATH ON)
+# The runner links the static library when there is one (see host/CMakeLists.txt).
+unset(NUV_UNICORN_STATIC CACHE)
+find_library(NUV_UNICORN_STATIC NAMES libunicorn.a PATHS ${UNICORN_LIBRARY_DIRS} NO_DEFAULT_PATH)
 pkg_check_modules(LIBELF REQUIRED IMPORTED_TARGET libelf)
 pkg_check_modules(LIBDW REQUIRED IMPORTED_TARGET libdw)
 pkg_check_modules(SDL2 REQUIRED IMPORTED_TARGET sdl2)

@@ -1,8 +1,8 @@
 #include "host/gui/sdl_display.h"
 
-#include <SDL2/SDL.h>
-
 #include <cstdlib>
+
+#include "host/gui/sdl_library.h"
 
 namespace nuv {
 namespace {
@@ -30,13 +30,19 @@ int32_t buttons_of(uint32_t sdl_state) {
          ((sdl_state & SDL_BUTTON_MMASK) ? kButtonMiddle : 0);
 }
 
+// Set by start_video, which every path to a window takes first.
+const SdlLibrary* g_sdl = nullptr;
+const SdlLibrary& sdl() { return *g_sdl; }
+
 bool start_video(std::string* why) {
+  if (g_sdl == nullptr) g_sdl = sdl_library(why);
+  if (g_sdl == nullptr) return false;
   // Ctrl-C in the terminal should end the runner, not turn into a window event.
-  SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+  sdl().SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
   // The first click on a window without focus is a click like any other.
-  SDL_SetHint(SDL_HINT_MOUSE_FOCUS_CLICKTHROUGH, "1");
-  if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
-    if (why) *why = SDL_GetError();
+  sdl().SetHint(SDL_HINT_MOUSE_FOCUS_CLICKTHROUGH, "1");
+  if (sdl().InitSubSystem(SDL_INIT_VIDEO) != 0) {
+    if (why) *why = sdl().GetError();
     return false;
   }
   return true;
@@ -52,7 +58,7 @@ bool display_available(std::string* why) {
     return false;
   }
   if (!start_video(why)) return false;
-  SDL_QuitSubSystem(SDL_INIT_VIDEO);
+  sdl().QuitSubSystem(SDL_INIT_VIDEO);
   return true;
 }
 
@@ -70,42 +76,45 @@ SdlDisplay::SdlDisplay(const std::string& title, int32_t width, int32_t height)
     : width_(width), height_(height) {
   std::string why;
   if (!start_video(&why)) throw DisplayError("cannot open a window: " + why);
-  window_ = SDL_CreateWindow(title.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, width,
-                             height, SDL_WINDOW_SHOWN);
+  window_ = sdl().CreateWindow(title.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, width,
+                               height, SDL_WINDOW_SHOWN);
   if (window_ == nullptr) {
-    std::string error = SDL_GetError();
-    SDL_QuitSubSystem(SDL_INIT_VIDEO);
+    std::string error = sdl().GetError();
+    sdl().QuitSubSystem(SDL_INIT_VIDEO);
     throw DisplayError("cannot open a window: " + error);
   }
   events_.reserve(64);
 }
 
 SdlDisplay::~SdlDisplay() {
-  SDL_DestroyWindow(window_);
-  SDL_QuitSubSystem(SDL_INIT_VIDEO);
+  sdl().DestroyWindow(window_);
+  sdl().QuitSubSystem(SDL_INIT_VIDEO);
 }
 
-void SdlDisplay::set_title(const std::string& title) { SDL_SetWindowTitle(window_, title.c_str()); }
+void SdlDisplay::set_title(const std::string& title) {
+  sdl().SetWindowTitle(window_, title.c_str());
+}
 
 void SdlDisplay::show(const Surface& picture) {
   last_ = &picture;
-  SDL_Surface* target = SDL_GetWindowSurface(window_);
+  SDL_Surface* target = sdl().GetWindowSurface(window_);
   if (target == nullptr) return;
   // The window surface is software memory: the blit copies our pixels exactly, converting
   // the format only if the display's differs.
-  SDL_Surface* source = SDL_CreateRGBSurfaceWithFormatFrom(
+  SDL_Surface* source = sdl().CreateRGBSurfaceWithFormatFrom(
       const_cast<uint32_t*>(picture.pixels.data()), picture.width, picture.height, 32,
       picture.width * 4, SDL_PIXELFORMAT_XRGB8888);
   if (source == nullptr) return;
-  SDL_BlitSurface(source, nullptr, target, nullptr);
-  SDL_FreeSurface(source);
-  SDL_UpdateWindowSurface(window_);
+  sdl().UpperBlit(source, nullptr, target, nullptr);
+  sdl().FreeSurface(source);
+  sdl().UpdateWindowSurface(window_);
 }
 
 const std::vector<GuiEventRecord>& SdlDisplay::pump(int timeout_ms) {
   events_.clear();
   SDL_Event e;
-  bool have = timeout_ms > 0 ? SDL_WaitEventTimeout(&e, timeout_ms) != 0 : SDL_PollEvent(&e) != 0;
+  bool have =
+      timeout_ms > 0 ? sdl().WaitEventTimeout(&e, timeout_ms) != 0 : sdl().PollEvent(&e) != 0;
   while (have) {
     switch (e.type) {
       case SDL_QUIT:
@@ -134,7 +143,7 @@ const std::vector<GuiEventRecord>& SdlDisplay::pump(int timeout_ms) {
       default:
         break;
     }
-    have = SDL_PollEvent(&e) != 0;
+    have = sdl().PollEvent(&e) != 0;
   }
   if (exposed_ && last_ != nullptr) {
     exposed_ = false;
@@ -143,8 +152,8 @@ const std::vector<GuiEventRecord>& SdlDisplay::pump(int timeout_ms) {
   return events_;
 }
 
-void SdlDisplay::set_cursor_visible(bool on) { SDL_ShowCursor(on ? SDL_ENABLE : SDL_DISABLE); }
+void SdlDisplay::set_cursor_visible(bool on) { sdl().ShowCursor(on ? SDL_ENABLE : SDL_DISABLE); }
 
-void SdlDisplay::warp_pointer(int32_t x, int32_t y) { SDL_WarpMouseInWindow(window_, x, y); }
+void SdlDisplay::warp_pointer(int32_t x, int32_t y) { sdl().WarpMouseInWindow(window_, x, y); }
 
 }  // namespace nuv
