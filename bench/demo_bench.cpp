@@ -4,7 +4,8 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
-#include <fstream>
+#include <cstdio>
+#include <memory>
 #include <optional>
 
 #include "host/gui/compositor.h"
@@ -49,10 +50,11 @@ bool run_frames(benchmark::State& state, Gui gui, bool count_instructions, uint6
   Guest g("stack_demo", headless(gui == Gui::DoNothing ? 0 : kFrames));
   g.kernel().set_recording(false);
   if (gui == Gui::DoNothing) answer_nothing(g, kFrames);
-  std::ofstream null_sink;
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> null_sink(nullptr, std::fclose);
   if (gui == Gui::Traced) {
-    null_sink.open("/dev/null");
-    g.kernel().add_observer(nuv::json_lines_writer(null_sink));
+    null_sink.reset(std::fopen("/dev/null", "w"));
+    g.kernel().add_observer(
+        nuv::trace_writer(null_sink.get(), nuv::TraceFormat::JsonLines, {}, false));
   }
   if (count_instructions) g.process().set_instruction_counting(true);
   nuv::RunResult r = g.run({"stack_demo"});

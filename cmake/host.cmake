@@ -38,8 +38,11 @@ find_package(Threads REQUIRED)
 add_library(nuv_host_options INTERFACE)
 target_compile_features(nuv_host_options INTERFACE cxx_std_20)
 # Designated initializers that leave members at their defaults are the point, not a slip.
-target_compile_options(nuv_host_options INTERFACE -Wall -Wextra -Werror -g
+target_compile_options(nuv_host_options INTERFACE -Wall -Wextra -g
                        -Wno-missing-field-initializers)
+if(NUV_WERROR)
+  target_compile_options(nuv_host_options INTERFACE -Werror)
+endif()
 target_include_directories(nuv_host_options INTERFACE ${PROJECT_SOURCE_DIR})
 # Runtime headers the host shares give it their values only, not the target's declarations.
 target_compile_definitions(nuv_host_options INTERFACE NUVRELOS_HOST)

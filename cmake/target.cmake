@@ -17,7 +17,10 @@ set(NUV_TARGET_FLAGS
   # Keep our own byte loops from becoming calls to memcpy/memset/strlen (themselves).
   -fno-builtin -fno-tree-loop-distribute-patterns
   -fno-pie -fno-pic -fno-stack-protector -fno-asynchronous-unwind-tables -fno-unwind-tables
-  -fno-common -O2 -g -Wall -Wextra -Werror)
+  -fno-common -O2 -g -Wall -Wextra)
+if(NUV_WERROR)
+  list(APPEND NUV_TARGET_FLAGS -Werror)
+endif()
 set(NUV_TARGET_CXX_FLAGS -fno-exceptions -fno-rtti -fno-threadsafe-statics -std=gnu++17)
 
 # Every target source is compiled with these flags and sees only runtime/ for its headers.

@@ -78,12 +78,6 @@ int close_file_stream(const Stream *stream) {
   return writefile(stream->path, bytes, stream->length) < 0 ? -1 : 0;
 }
 
-// The library counts positions in signed 32 bits; let them wrap rather than overflow.
-void advance_position(Stream *stream, int bytes) {
-  stream->position =
-      static_cast<int>(static_cast<uint32_t>(stream->position) + static_cast<uint32_t>(bytes));
-}
-
 }  // namespace
 
 extern "C" {
@@ -170,7 +164,7 @@ size_t fread(void *buffer, size_t size, size_t count, Stream *stream) {
     stream->eof = 1;
     return 0;
   }
-  advance_position(stream, got);
+  nuv::advance_position(stream, static_cast<uint32_t>(got));
   // A short read counts as the end, even on a console.
   if (static_cast<uint32_t>(got) < wanted) stream->eof = 1;
   return static_cast<uint32_t>(got) / size;
@@ -190,7 +184,7 @@ int fgetc(Stream *stream) {
     stream->eof = 1;
     return EOF;
   }
-  advance_position(stream, got);
+  nuv::advance_position(stream, static_cast<uint32_t>(got));
   return byte;
 }
 

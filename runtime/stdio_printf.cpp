@@ -1,6 +1,7 @@
 // The stream formatter: vfprintf and its front ends. It keeps no output buffer: every piece
 // is its own append through file_write_bytes, so on a descriptor stream each piece is one
-// kernel write. It shares nothing with the buffer formatter; the two syntaxes differ.
+// kernel write. It keeps its own parser, since the two syntaxes differ, and shares the helpers of
+// stdio_internal.h with the buffer formatter.
 #include <stdint.h>
 
 #include "stdio.h"
@@ -9,8 +10,6 @@
 
 namespace {
 
-constexpr int kMaxDigits = 32;
-constexpr char kDigits[] = "0123456789abcdef";
 constexpr char kNullText[] = "(null)";
 constexpr uint8_t kConsoleEscape = 0xFF;
 
@@ -22,8 +21,7 @@ struct Conversion {
 
 // The count only grows; it stops at the largest int instead of turning negative.
 void add_count(int32_t *count, uint32_t n) {
-  uint32_t c = static_cast<uint32_t>(*count);
-  *count = static_cast<int32_t>(n > NUVRELOS_COUNT_MAX - c ? NUVRELOS_COUNT_MAX : c + n);
+  *count = static_cast<int32_t>(nuv::saturating_add(static_cast<uint32_t>(*count), n));
 }
 
 bool append(Stream *stream, const void *bytes, uint32_t n, int32_t *count) {
@@ -44,15 +42,6 @@ bool append_repeated(Stream *stream, char c, uint32_t n, int32_t *count) {
   return true;
 }
 
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
-
-int32_t accumulate_digit(int32_t value, char digit) {
-  uint32_t d = static_cast<uint32_t>(digit - '0');
-  uint32_t v = static_cast<uint32_t>(value);
-  if (v > (NUVRELOS_COUNT_MAX - d) / 10) return static_cast<int32_t>(NUVRELOS_COUNT_MAX);
-  return static_cast<int32_t>(v * 10 + d);
-}
-
 uint64_t take_integer(va_list *args, bool wide, bool sign_extend) {
   if (wide) {
     uint64_t low = va_arg(*args, uint32_t);
@@ -64,38 +53,15 @@ uint64_t take_integer(va_list *args, bool wide, bool sign_extend) {
   return slot;
 }
 
-// Digits of value, most significant first, into out; returns how many.
-int render_digits(uint64_t value, uint32_t base, char *out) {
-  char reversed[kMaxDigits];
-  int n = 0;
-  // Values that fit 32 bits skip the software 64-bit division; the digits are the same.
-  if (value >> 32 == 0) {
-    uint32_t v = static_cast<uint32_t>(value);
-    for (;;) {
-      reversed[n++] = kDigits[v % base];
-      if (v < base || n == kMaxDigits) break;
-      v /= base;
-    }
-  } else {
-    for (;;) {
-      reversed[n++] = kDigits[value % base];
-      if (value < base || n == kMaxDigits) break;
-      value /= base;
-    }
-  }
-  for (int i = 0; i < n; i++) out[i] = reversed[n - 1 - i];
-  return n;
-}
-
 bool put_integer(Stream *stream, const Conversion &conv, char letter, uint64_t value,
                  int32_t *count) {
   bool negative = (letter == 'd' || letter == 'i') && static_cast<int64_t>(value) < 0;
   // Unsigned negation, so the most negative value keeps its full magnitude.
   uint64_t magnitude = negative ? 0 - value : value;
   bool pointer = letter == 'p';
-  char digits[kMaxDigits];
-  uint32_t digit_count =
-      static_cast<uint32_t>(render_digits(magnitude, letter == 'x' || pointer ? 16 : 10, digits));
+  char digits[nuv::kMaxDigits];
+  uint32_t digit_count = static_cast<uint32_t>(
+      nuv::render_unsigned(magnitude, letter == 'x' || pointer ? 16 : 10, false, digits));
 
   uint32_t zeros = 0;
   if (conv.precision >= 0 && static_cast<uint32_t>(conv.precision) > digit_count) {
@@ -155,23 +121,7 @@ int vfprintf(Stream *stream, const char *format, va_list args) {
     if (*f == '\0') break;
 
     Conversion conv = {0, -1, false};
-    if (*f == '*') {
-      conv.width = va_arg(args, int);
-      f++;
-    } else {
-      while (is_digit(*f)) conv.width = accumulate_digit(conv.width, *f++);
-    }
-    if (*f == '.') {
-      f++;
-      if (*f == '*') {
-        conv.precision = va_arg(args, int);
-        f++;
-      } else {
-        conv.precision = 0;
-        while (is_digit(*f)) conv.precision = accumulate_digit(conv.precision, *f++);
-      }
-      if (conv.precision < 0) conv.precision = -1;
-    }
+    nuv::parse_width_precision(f, &args, &conv.width, &conv.precision);
     if (f[0] == 'l' && f[1] == 'l') {
       conv.wide = true;
       f += 2;

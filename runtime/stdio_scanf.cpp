@@ -2,6 +2,7 @@
 #include <stdint.h>
 
 #include "stdio.h"
+#include "stdio_internal.h"
 #include "unistd.h"
 
 namespace {
@@ -65,7 +66,7 @@ bool scan_unsigned(const char *&in, uint32_t &out) {
   const char *p = skip_blanks(in);
   if (*p < '0' || *p > '9') return false;
   uint32_t value = 0;
-  while (*p >= '0' && *p <= '9') {
+  while (nuv::is_digit(*p)) {
     value = value * 10u + static_cast<uint32_t>(*p - '0');
     ++p;
   }
@@ -75,11 +76,6 @@ bool scan_unsigned(const char *&in, uint32_t &out) {
 }
 
 bool ends_word(char c) { return c == '\0' || c == ' ' || c == '\t' || c == '\n'; }
-
-// The position is a signed field; counting in unsigned keeps a very long input defined.
-void count_byte(Stream *stream) {
-  stream->position = static_cast<int>(static_cast<uint32_t>(stream->position) + 1u);
-}
 
 }  // namespace
 
@@ -110,7 +106,7 @@ int vsscanf(const char *input, const char *format, va_list args) {
     // Only 's' honours the width: it is how a caller bounds the destination buffer.
     // Zero, like no width at all, means the whole word.
     uint32_t width = 0;
-    while (*f >= '0' && *f <= '9') {
+    while (nuv::is_digit(*f)) {
       if (width < 0x10000000u) width = width * 10u + static_cast<uint32_t>(*f - '0');
       ++f;
     }
@@ -190,7 +186,7 @@ int fscanf(Stream *stream, const char *format, ...) {
       stream->eof = 1;
       return -1;
     }
-    count_byte(stream);
+    nuv::advance_position(stream, 1);
     if (!is_token_space(byte)) break;
   }
   char token[kTokenBytes + 1];
@@ -201,7 +197,7 @@ int fscanf(Stream *stream, const char *format, ...) {
       stream->eof = 1;
       break;
     }
-    count_byte(stream);
+    nuv::advance_position(stream, 1);
     if (is_token_space(byte)) break;
   }
   token[length] = '\0';

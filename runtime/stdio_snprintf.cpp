@@ -28,10 +28,6 @@ struct Conversion {
   int32_t precision;  // -1 when absent; any negative value means absent
 };
 
-uint32_t saturating_add(uint32_t a, uint32_t b) {
-  return b > NUVRELOS_COUNT_MAX - a ? NUVRELOS_COUNT_MAX : a + b;
-}
-
 // Only positions below size - 1 are stored, so what is stored is always a prefix of the full
 // output and there is room left for the terminator.
 void put_char(Cursor *out, char c) {
@@ -47,20 +43,11 @@ void put_repeated(Cursor *out, char c, uint32_t n) {
     out->buffer[out->position++] = c;
     n--;
   }
-  out->position = saturating_add(out->position, n);
+  out->position = nuv::saturating_add(out->position, n);
 }
 
 void put_bytes(Cursor *out, const char *bytes, uint32_t n) {
   for (uint32_t i = 0; i < n; i++) put_char(out, bytes[i]);
-}
-
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
-
-int32_t accumulate_digit(int32_t value, char digit) {
-  uint32_t d = static_cast<uint32_t>(digit - '0');
-  uint32_t v = static_cast<uint32_t>(value);
-  if (v > (NUVRELOS_COUNT_MAX - d) / 10) return static_cast<int32_t>(NUVRELOS_COUNT_MAX);
-  return static_cast<int32_t>(v * 10 + d);
 }
 
 void put_integer(Cursor *out, const Conversion &conv, char letter, uint32_t raw) {
@@ -75,10 +62,9 @@ void put_integer(Cursor *out, const Conversion &conv, char letter, uint32_t raw)
     sign = '+';
   }
 
-  char digits[12];
-  int count = 0;
+  char digits[nuv::kMaxDigits];
   bool hex = letter == 'x' || letter == 'X';
-  snbuf_render_unsigned(digits, &count, magnitude, hex ? 16 : 10, letter == 'X');
+  int count = nuv::render_unsigned(magnitude, hex ? 16 : 10, letter == 'X', digits);
 
   uint32_t digit_count = static_cast<uint32_t>(count);
   uint32_t zeros = 0;
@@ -124,9 +110,8 @@ void put_string(Cursor *out, const Conversion &conv, const char *s) {
 }
 
 void put_pointer(Cursor *out, const void *p) {
-  char digits[12];
-  int count = 0;
-  snbuf_render_unsigned(digits, &count, reinterpret_cast<uint32_t>(p), 16, 0);
+  char digits[nuv::kMaxDigits];
+  int count = nuv::render_unsigned(reinterpret_cast<uint32_t>(p), 16, false, digits);
   put_char(out, '0');
   put_char(out, 'x');
   put_bytes(out, digits, static_cast<uint32_t>(count));
@@ -134,26 +119,29 @@ void put_pointer(Cursor *out, const void *p) {
 
 }  // namespace
 
-extern "C" {
-
-void snbuf_render_unsigned(char *scratch, int *count, uint32_t value, uint32_t base, int upper) {
-  // Only 10 and 16 are asked for; anything the table cannot serve falls back to decimal
-  // rather than dividing by zero or indexing past the table.
-  if (base < 2 || base > 16) base = 10;
-  const char *table = upper != 0 ? kUpperDigits : kLowerDigits;
-  int i = 0;
-  for (;;) {
-    scratch[i++] = table[value % base];
-    if (value < base) break;
-    value /= base;
+// Here, so the buffer formatter still calls nothing outside its own unit.
+int nuv::render_unsigned(uint64_t value, uint32_t base, bool upper, char *out) {
+  const char *table = upper ? kUpperDigits : kLowerDigits;
+  char reversed[kMaxDigits];
+  int n = 0;
+  // Values that fit 32 bits skip the software 64-bit division; the digits are the same.
+  if (value >> 32 == 0) {
+    uint32_t v = static_cast<uint32_t>(value);
+    do {
+      reversed[n++] = table[v % base];
+      v /= base;
+    } while (v != 0);
+  } else {
+    do {
+      reversed[n++] = table[value % base];
+      value /= base;
+    } while (value != 0);
   }
-  for (int lo = 0, hi = i - 1; lo < hi; lo++, hi--) {
-    char t = scratch[lo];
-    scratch[lo] = scratch[hi];
-    scratch[hi] = t;
-  }
-  *count = i;
+  for (int i = 0; i < n; i++) out[i] = reversed[n - 1 - i];
+  return n;
 }
+
+extern "C" {
 
 int vsnprintf(char *buffer, size_t size, const char *format, va_list args) {
   Cursor out = {buffer, static_cast<uint32_t>(size), 0};
@@ -183,23 +171,7 @@ int vsnprintf(char *buffer, size_t size, const char *format, va_list args) {
         break;
       }
     }
-    if (*f == '*') {
-      conv.width = va_arg(args, int);
-      f++;
-    } else {
-      while (is_digit(*f)) conv.width = accumulate_digit(conv.width, *f++);
-    }
-    if (*f == '.') {
-      f++;
-      if (*f == '*') {
-        conv.precision = va_arg(args, int);
-        f++;
-      } else {
-        conv.precision = 0;
-        while (is_digit(*f)) conv.precision = accumulate_digit(conv.precision, *f++);
-      }
-      if (conv.precision < 0) conv.precision = -1;
-    }
+    nuv::parse_width_precision(f, &args, &conv.width, &conv.precision);
     // Length letters are accepted for compatibility; every integer here is 32-bit anyway.
     if (f[0] == 'l' && f[1] == 'l') {
       f += 2;

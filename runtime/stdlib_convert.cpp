@@ -1,12 +1,13 @@
 #include <stdint.h>
 
+#include "stdio_internal.h"
 #include "stdlib.h"
 
 // Each converter skips its own set of white space, so no shared helper decides it.
 
 namespace {
 
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
+using nuv::is_digit;
 
 // Worth of a digit in bases up to 16, or 16 for anything that is never a digit.
 uint32_t hex_worth(char c) {

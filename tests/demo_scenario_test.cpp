@@ -19,7 +19,6 @@
 #include "host/gui/compositor.h"
 #include "host/gui/png_file.h"
 #include "host/gui/scenario.h"
-#include "host/kernel/trace.h"
 #include "tests/harness/guest.h"
 
 namespace nuv::test {
@@ -72,7 +71,7 @@ struct Demo {
     std::vector<std::string> out;
     for (const ServiceCall& c : calls()) {
       if (c.number != SVC_gui_draw_text) continue;
-      std::string text = c.detail[1]["text"].get<std::string>();
+      std::string text = *std::get<decoded::Text>(c.args[1]).text;
       if (text.starts_with("mouse=")) out.push_back(text);
     }
     return out;
@@ -172,61 +171,6 @@ TEST(DemoScenario, GettingAWindowAndLettingGo) {
   }
 }
 
-std::string fill(int32_t x, int32_t y, int32_t w, int32_t h, const char* color) {
-  char text[96];
-  std::snprintf(text, sizeof text, "gui_fill_rect(1, {x=%d, y=%d, w=%d, h=%d, color=%s}) = 0", x, y,
-                w, h, color);
-  return text;
-}
-
-// The 416 calls of a 640 x 360 frame with window 2 on top, as the trace shows them.
-void add_frame(std::vector<std::string>& out, uint32_t frame, const std::string& status) {
-  out.insert(out.end(), {"gui_begin(1) = 0", "gui_clear(1, #1e1e1e) = 0"});
-  for (int32_t i = 0; i < 27 * 15; ++i) {
-    int32_t column = i % 27, row = i / 27;
-    bool odd = (column + row + frame / 10) % 2;
-    out.push_back(fill(24 * column, 24 * row, 24, 24, odd ? "#303030" : "#1e1e1e"));
-  }
-  out.insert(out.end(),
-             {fill(80, 80, 190, 118, "#3a5891"), fill(80, 80, 190, 14, "#dcd2b4"),
-              fill(180, 120, 220, 132, "#704c96"), fill(180, 120, 220, 14, "#dcd2b4"),
-              fill(320, 92, 170, 110, "#487a56"), fill(320, 92, 170, 14, "#ffec91"),
-              "gui_draw_text(1, {x=8, y=6, color=#dedede, text=\"Stack Demo: drag coloured "
-              "windows, click to rais\"...}) = 0",
-              "gui_draw_text(1, {x=8, y=346, color=#d2e1ff, text=\"" + status + "\"}) = 0",
-              "gui_present(1) = 0"});
-}
-
-TEST(DemoScenario, EveryCallOfTheRunInOrderWithItsRecords) {
-  // A press on empty space raises nothing; the key arrives in the drain of frame 19.
-  Demo d({ptr(0, 100, -90, 1), key(19, 'q')});
-  d.expect_clean_end();
-  const std::string none = "no event";  // the trace shows the record's address
-  const std::string status = status_text("100,-90", "3");
-  std::vector<std::string> want = {
-      "gui_create(\"Stack Demo\", \"drag/click to stack\") = 1",
-      "gui_set_continuous_redraw(1, 1) = 0",
-      "gui_poll_event(1, {type=2, word1=100, word2=-90, word3=1, word4=0}, 20) = 1"};
-  for (uint32_t frame = 0; frame < 20; ++frame) {
-    if (frame == 19) {
-      want.push_back("gui_poll_event(1, {type=1, word1=113, word2=0, word3=0, word4=0}, 20) = 1");
-    }
-    want.insert(want.end(), {none, "gui_get_content_size(1, {width=640, height=360}) = 0"});
-    add_frame(want, frame, status);
-    want.push_back("usleep(16666) = 0");
-  }
-  want.insert(want.end(), {"gui_set_continuous_redraw(1, 0) = 0", "exit(0) = ?"});
-  const auto& calls = d.calls();
-  ASSERT_EQ(calls.size(), want.size());
-  for (size_t i = 0; i < calls.size(); ++i) {
-    bool empty = calls[i].number == SVC_gui_poll_event && calls[i].result == 0;
-    ASSERT_EQ(empty ? none : trace_text(calls[i]), want[i]) << "call " << i;
-  }
-  auto banner = std::find_if(calls.begin(), calls.end(),
-                             [](auto& c) { return c.number == SVC_gui_draw_text; });
-  EXPECT_EQ(banner->detail[1]["text"], "Stack Demo: drag coloured windows, click to raise");
-}
-
 // What each frame's drain leaves: the last pointer position, press and release edges between
 // frames only, a held button dragging on through frames without events; an unknown event
 // changes nothing.
@@ -294,7 +238,7 @@ TEST(DemoScenario, MissingContentSizesFallBackPerDimension) {
     EXPECT_EQ(d.count(SVC_gui_fill_rect), c.tiles + 6);
     auto status = std::find_if(d.calls().rbegin(), d.calls().rend(),
                                [](auto& call) { return call.number == SVC_gui_draw_text; });
-    EXPECT_EQ(status->detail[1]["y"], c.status_y);
+    EXPECT_EQ(std::get<decoded::Text>(status->args[1]).y, c.status_y);
   }
 }
 

@@ -160,6 +160,7 @@ TEST_F(KernelFiles, BadGuestPointersGetEfaultNeverAHostCrash) {
   EXPECT_FALSE(std::filesystem::exists(g.root() / "f"));
   EXPECT_EQ(g.calli("pipe", {text}), -14);
   EXPECT_EQ(g.calli("getcwd", {unmapped, 64}), -14);
+  EXPECT_EQ(g.calli("getcwd", {text, 64}), -14) << "readable is not writable";
   // A buffer that runs into an unmapped page: only what fits is read.
   uint32_t end_of_stack = layout::kStackTop - 4;
   g.calli("lseek", {static_cast<uint32_t>(fd), 0, 0});
@@ -181,6 +182,8 @@ TEST_F(KernelFiles, NoPathReachesOutsideTheRoot) {
                                   g.root() / "rel_link");
   std::filesystem::create_symlink(outside / "secret", g.root() / "abs_link");
   std::filesystem::create_symlink("loop", g.root() / "loop");
+  std::filesystem::create_directory(g.root() / "d");
+  std::filesystem::create_symlink("/inside", g.root() / "d" / "abs_in");
   const std::string up = "../" + outside.filename().string() + "/secret";
   struct Case {
     std::string path;
@@ -194,6 +197,7 @@ TEST_F(KernelFiles, NoPathReachesOutsideTheRoot) {
       {outside.string() + "/secret", "error -2"},  // a host path is a path inside the root
       {"/link_out/secret", "error -2"},            // an absolute link target starts at the root
       {"/abs_link", "error -2"},
+      {"/d/abs_in", "inside"},  // and one that points inside is followed there
       {"/rel_link", "error -2"},
       {"/loop", "error -40"},
       {"", "error -2"},
@@ -221,6 +225,16 @@ TEST_F(KernelFiles, UnknownAndUnbackedServicesAnswerNotImplemented) {
     SCOPED_TRACE(number);
     EXPECT_EQ(g.calli("nuvrelos_syscall", {number, 1, 2, 3}), -38);
   }
+}
+
+TEST_F(KernelFiles, NewDescriptorsTakeTheLowestFreeNumber) {
+  spit(g.root() / "f", "x");
+  int32_t a = open("/f", 0), b = open("/f", 0);
+  ASSERT_EQ(b, a + 1);
+  g.calli("close", {static_cast<uint32_t>(a)});
+  EXPECT_EQ(g.calli("dup", {static_cast<uint32_t>(b)}), a);
+  g.calli("close", {static_cast<uint32_t>(a)});
+  EXPECT_EQ(open("/f", 0), a);
 }
 
 TEST_F(KernelFiles, RunningOutOfDescriptorsIsAnError) {

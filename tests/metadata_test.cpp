@@ -93,8 +93,9 @@ TEST(MetadataTool, PrintsTheRecordsOrSaysWhatIsWrong) {
       {demo, 0,
        "command: stack_demo\ndescription: Open compositor stack demo.\npackage: stack_demo 2\n"},
       {bare, 1, "nuvrelos-meta: " + bare + ": no .nuvrelos.cmdmeta section\n"},
-      {"/nonexistent/stack_demo", 1, "nuvrelos-meta: /nonexistent/stack_demo: "},
-      {"", -1, "FILE is required"},
+      {"/nonexistent/stack_demo", 127,
+       "nuvrelos-meta: /nonexistent/stack_demo: No such file or directory\n"},
+      {"", 2, "nuvrelos-meta: FILE is required\nTry 'nuvrelos-meta --help'\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args);

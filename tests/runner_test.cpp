@@ -41,7 +41,11 @@ class Runner : public ::testing::Test {
   ~Runner() override { std::filesystem::remove_all(dir); }
 
   Outcome run(const std::vector<std::string>& args, const std::string& input = "") {
-    std::string cmd = quoted(std::string(NUV_BINARY_DIR) + "/host/nuvrelos-run");
+    return run_command(std::string(NUV_BINARY_DIR) + "/host/nuvrelos-run", args, input);
+  }
+  Outcome run_command(const std::string& command, const std::vector<std::string>& args,
+                      const std::string& input = "") {
+    std::string cmd = quoted(command);
     for (const auto& a : args) cmd += " " + quoted(a);
     std::ofstream(dir / "stdin") << input;
     cmd += " <" + quoted((dir / "stdin").string()) + " >" + quoted((dir / "stdout").string()) +
@@ -129,16 +133,47 @@ TEST_F(Runner, GuestFaultsEndWithOneLineAndStatus139) {
   }
 }
 
-TEST_F(Runner, BadCommandLinesGetUsageAndNonZeroStatus) {
-  for (std::vector<std::string> args :
-       {std::vector<std::string>{}, {"--no-such-option", "x"}, {"--trace"}, {"--root"}}) {
-    Outcome o = run(args);
-    EXPECT_NE(o.status, 0);
-    EXPECT_NE(o.err.find("Usage: nuvrelos-run"), std::string::npos) << o.err;
+TEST_F(Runner, BadCommandLinesGetOneLineAndAPointerToHelp) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string problem;
+  } cases[] = {
+      {{}, "no PROGRAM given"},
+      {{"--no-such-option", "x"}, "--no-such-option"},
+      {{"--trace"}, "--trace"},
+      {{"--root"}, "--root"},
+      {{"--trace-filter", "gui_fill_rect,nosuch", "x"}, "'nosuch'"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.args));
+    Outcome o = run(c.args);
+    EXPECT_EQ(o.status, 2);
+    ASSERT_EQ(std::count(o.err.begin(), o.err.end(), '\n'), 2) << o.err;
+    EXPECT_TRUE(o.err.starts_with("nuvrelos-run: ")) << o.err;
+    EXPECT_NE(o.err.find(c.problem), std::string::npos) << o.err;
+    EXPECT_TRUE(o.err.ends_with("\nTry 'nuvrelos-run --help'\n")) << o.err;
   }
   Outcome help = run({"--help"});
   EXPECT_EQ(help.status, 0);
-  EXPECT_NE(help.out.find("--strace"), std::string::npos);
+  size_t usage = help.out.find("Usage: nuvrelos-run [OPTIONS] PROGRAM [ARGS...]\n");
+  EXPECT_NE(usage, std::string::npos) << help.out;
+  EXPECT_EQ(help.out.find("Usage:", usage + 1), std::string::npos) << "one Usage line";
+  Outcome version = run({"--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_TRUE(version.out.starts_with("nuvrelos-run ")) << version.out;
+  EXPECT_NE(version.out.find("(Unicorn 2."), std::string::npos) << version.out;
+}
+
+TEST_F(Runner, TraceFilterAndStandardOutput) {
+  Outcome o = run({"--strace", "--trace-filter", "!write", guest_program("prog_exit_code"), "7"});
+  EXPECT_EQ(o.err, "exit(7) = ?\n");
+  o = run({"--trace", "-", "--trace-filter", "exit", guest_program("prog_exit_code"), "7"});
+  EXPECT_EQ(o.status, 7);
+  // The program's own lines, then the trace's one line, in the order they happened.
+  std::string program = guest_program("prog_exit_code");
+  ASSERT_TRUE(o.out.starts_with(program + "\n7\n")) << o.out;
+  auto record = nlohmann::json::parse(o.out.substr(program.size() + 3));
+  EXPECT_EQ(record["name"], "exit");
 }
 
 // Loader errors: a real executable, damaged in one field at a time.
@@ -195,9 +230,38 @@ TEST_F(Runner, ExecutablesThatCannotRunAreRefusedClearly) {
     EXPECT_TRUE(o.err.starts_with("nuvrelos-run: " + bad.string() + ": ")) << o.err;
     EXPECT_NE(o.err.find(c.message), std::string::npos) << o.err;
   }
-  Outcome missing = run({(dir / "no-such-program").string()});
-  EXPECT_EQ(missing.status, 126);
-  EXPECT_NE(missing.err.find("cannot open"), std::string::npos);
+}
+
+// As a shell has it: 127 for a program that is not there, 126 for one that cannot run, each
+// with the reason; nuvrelos-meta answers the same way.
+TEST_F(Runner, ProgramsThatAreNotThereOrCannotRun) {
+  std::ofstream(dir / "script.sh") << "#!/bin/sh\necho hi\n";
+  struct Case {
+    std::filesystem::path path;
+    int status;
+    std::string reason;
+  } cases[] = {
+      {dir / "no-such-program", 127, "No such file or directory"},
+      {dir / "no-dir" / "prog", 127, "No such file or directory"},
+      {dir, 126, "Is a directory"},
+      {dir / "script.sh", 126, "not an ELF file"},
+  };
+  const std::string meta = std::string(NUV_BINARY_DIR) + "/host/nuvrelos-meta";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    for (const std::string& command : {std::string("nuvrelos-run"), std::string("nuvrelos-meta")}) {
+      Outcome o =
+          command == "nuvrelos-run" ? run({c.path.string()}) : run_command(meta, {c.path.string()});
+      EXPECT_EQ(o.status, c.status) << command;
+      EXPECT_TRUE(o.err.starts_with(command + ": " + c.path.string() + ": ")) << o.err;
+      EXPECT_NE(o.err.find(c.reason), std::string::npos) << o.err;
+      EXPECT_EQ(std::count(o.err.begin(), o.err.end(), '\n'), 1) << o.err;
+    }
+  }
+  Outcome usage = run_command(meta, {});
+  EXPECT_EQ(usage.status, 2);
+  EXPECT_TRUE(usage.err.ends_with("\nTry 'nuvrelos-meta --help'\n")) << usage.err;
+  EXPECT_TRUE(run_command(meta, {"--version"}).out.starts_with("nuvrelos-meta "));
 }
 
 }  // namespace

@@ -3,9 +3,12 @@
 #include <fcntl.h>
 #include <gelf.h>
 #include <libelf.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <memory>
 
 namespace nuv {
@@ -26,14 +29,24 @@ struct ElfCloser {
   throw LoadError(path + ": " + what);
 }
 
+// The OS's own words for why the file cannot be read, as a shell says them.
+[[noreturn]] void fail_os(const std::string& path, int error) {
+  throw LoadError(path + ": " + std::strerror(error), error);
+}
+
 }  // namespace
 
 ElfImage ElfImage::load(const std::string& path) {
   if (elf_version(EV_CURRENT) == EV_NONE) fail(path, "libelf is unusable");
   FdCloser fd{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
-  if (fd.fd < 0) fail(path, "cannot open the file");
+  if (fd.fd < 0) fail_os(path, errno);
+  struct stat st {};
+  if (::fstat(fd.fd, &st) != 0) fail_os(path, errno);
+  if (S_ISDIR(st.st_mode)) fail_os(path, EISDIR);
   std::unique_ptr<Elf, ElfCloser> elf(elf_begin(fd.fd, ELF_C_READ, nullptr));
-  if (!elf || elf_kind(elf.get()) != ELF_K_ELF) fail(path, "not an ELF file");
+  if (!elf || elf_kind(elf.get()) != ELF_K_ELF) {
+    fail(path, "not an ELF file: it does not begin with the ELF magic number");
+  }
 
   size_t file_size = 0;
   char* raw = elf_rawfile(elf.get(), &file_size);

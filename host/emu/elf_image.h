@@ -14,7 +14,14 @@ namespace nuv {
 
 class LoadError : public std::runtime_error {
  public:
-  using std::runtime_error::runtime_error;
+  explicit LoadError(const std::string& what, int os_error = 0)
+      : std::runtime_error(what), os_error_(os_error) {}
+  // The host's errno when the file could not be opened at all (ENOENT, EACCES, EISDIR); 0 when
+  // it was read and is no program of ours.
+  int os_error() const { return os_error_; }
+
+ private:
+  int os_error_;
 };
 
 struct Segment {

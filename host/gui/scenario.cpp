@@ -88,7 +88,9 @@ ScenarioEvent event_of(const json& e, const std::string& where) {
 
 }  // namespace
 
-Scenario parse_scenario(const json& doc) {
+namespace {
+
+Scenario parse_document(const json& doc) {
   if (!doc.is_object()) fail("scenario", "must be a JSON object");
   check_members(
       doc, "scenario",
@@ -153,13 +155,20 @@ Scenario parse_scenario(const json& doc) {
   return s;
 }
 
+}  // namespace
+
+Scenario parse_scenario(std::string_view json_text) {
+  json doc = json::parse(json_text, nullptr, false);
+  if (doc.is_discarded()) throw ScenarioError("not valid JSON");
+  return parse_document(doc);
+}
+
 Scenario load_scenario(const std::filesystem::path& path) {
   std::ifstream in(path);
   if (!in) throw ScenarioError("cannot read the scenario " + path.string());
-  json doc = json::parse(in, nullptr, false);
-  if (doc.is_discarded()) throw ScenarioError(path.string() + ": not valid JSON");
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   try {
-    return parse_scenario(doc);
+    return parse_scenario(text);
   } catch (const ScenarioError& e) {
     throw ScenarioError(path.string() + ": " + e.what());
   }

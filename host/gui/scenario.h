@@ -23,10 +23,10 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <nlohmann/json_fwd.hpp>
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "host/gui/gui_event.h"
@@ -57,7 +57,7 @@ struct Scenario {
 };
 
 // Both throw ScenarioError naming the member at fault.
-Scenario parse_scenario(const nlohmann::json& document);
+Scenario parse_scenario(std::string_view json_text);
 Scenario load_scenario(const std::filesystem::path& path);
 
 }  // namespace nuv

@@ -51,7 +51,7 @@ class Kernel {
   void set_recording(bool on) { recording_ = on; }
   const std::vector<ServiceCall>& calls() const { return calls_; }
   void clear_calls() { calls_.clear(); }
-  // Fill ServiceCall::detail with decoded strings and records.
+  // Fill ServiceCall::args with the decoded strings and records.
   void set_decoding(bool on) { decoding_ = on; }
   // Observers see every call after it completed (the trace writers).
   void add_observer(CallObserver observer);

@@ -1,11 +1,12 @@
-// Decoding of service calls for the trace: the strings and records a call passes or
-// receives, written as JSON Lines or in the strace style. It wraps the dispatch; handlers
-// know nothing of it.
+// The trace: what every service call passes and receives, decoded from guest memory into
+// typed values, and printed as JSON Lines or in the strace style. It wraps the dispatch;
+// handlers know nothing of it.
 #pragma once
 
 #include <cstdio>
-#include <ostream>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "host/emu/guest_memory.h"
 #include "host/kernel/kernel.h"
@@ -19,14 +20,32 @@ void decode_arguments(const GuestMemory& memory, const ServiceInfo* info, Servic
 // After the handler: what the call received (read buffers, events, sizes, descriptors).
 void decode_results(const GuestMemory& memory, const ServiceInfo* info, ServiceCall& call);
 
-// {"seq":..,"number":..,"name":..,"slots":[..],"decoded":[..],"result":..}. Byte strings
-// map each byte to the code point of the same value, so any bytes survive the trip.
-nlohmann::json trace_json(const ServiceCall& call);
-// name(args) = result, as strace prints it.
-std::string trace_text(const ServiceCall& call);
+// {"seq":..,"number":..,"name":..,"slots":[..],"decoded":[..],"result":..} and a newline.
+// Byte strings map each byte to the code point of the same value, so any bytes survive.
+void append_json_line(std::string& out, const ServiceCall& call);
+// name(args) = result, as strace prints it, and a newline.
+void append_strace_line(std::string& out, const ServiceCall& call);
 const char* service_name(uint32_t number);
 
-CallObserver json_lines_writer(std::ostream& out);
-CallObserver strace_writer(std::FILE* out);
+// Which services a trace shows, as strace's -e trace= has it: "a,b" only those, "!a,!b" all
+// but those.
+class TraceFilter {
+ public:
+  TraceFilter() : shown_(kTableSize, true) {}
+  // Throws std::invalid_argument naming an unknown service.
+  static TraceFilter parse(std::string_view list);
+  bool shows(uint32_t number) const { return number < kTableSize ? shown_[number] : others_; }
+
+ private:
+  static constexpr uint32_t kTableSize = 256;
+  std::vector<bool> shown_;
+  bool others_ = true;  // numbers that name no service
+};
+
+enum class TraceFormat { JsonLines, Strace };
+
+// Writes each call the filter shows to out as one line. Lines collect in out's buffer;
+// flush_lines pushes each one out at once, for a stream the guest's console shares.
+CallObserver trace_writer(std::FILE* out, TraceFormat format, TraceFilter filter, bool flush_lines);
 
 }  // namespace nuv

@@ -1,9 +1,13 @@
 // nuvrelos-run: runs an i386 program of the system on Linux, the way a user-mode emulator
 // runs a foreign binary.
+#include <unicorn/unicorn.h>
+
 #include <CLI/CLI.hpp>
+#include <cerrno>
 #include <cstdio>
-#include <fstream>
+#include <cstring>
 #include <iostream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -13,11 +17,11 @@
 #include "host/gui/sdl_display.h"
 #include "host/kernel/trace.h"
 #include "host/machine/process.h"
+#include "host/runner/command_line.h"
 
 namespace {
 
-constexpr int kUsageStatus = 2;
-constexpr int kCannotRunStatus = 126;
+constexpr const char* kCommand = "nuvrelos-run";
 constexpr int kFaultStatus = 139;
 // A headless run without a scenario's own limit stops after this many frames (ten seconds of
 // the demo's virtual time): nobody can press q there.
@@ -26,7 +30,7 @@ constexpr uint32_t kHeadlessFrameLimit = 600;
 struct GuiOptions {
   std::string display = "auto";
   std::string scenario;
-  std::string size;
+  int32_t width = 0, height = 0;  // 0: --size not given
   std::string screenshots;
   std::string save_last;
   std::string font;
@@ -43,18 +47,21 @@ void add_gui_options(CLI::App& app, GuiOptions& o) {
                  "JSON scenario for a headless run: input events, injected failures, "
                  "screenshots, content size, frame limit (see scenarios/)")
       ->check(CLI::ExistingFile);
-  app.add_option("--size", o.size, "Content size of GUI windows, WIDTHxHEIGHT (default 640x360)")
-      ->check(CLI::Validator(
-          [](std::string& v) {
-            int w = 0, h = 0;
-            char x = 0, extra = 0;
-            if (std::sscanf(v.c_str(), "%d%c%d%c", &w, &x, &h, &extra) != 3 || x != 'x' || w < 1 ||
-                h < 1 || w > nuv::kMaxContentSide || h > nuv::kMaxContentSide) {
-              return "must be WIDTHxHEIGHT, each 1 to " + std::to_string(nuv::kMaxContentSide);
-            }
-            return std::string();
-          },
-          "WxH"));
+  app.add_option_function<std::string>(
+         "--size",
+         [&o](const std::string& v) {
+           int w = 0, h = 0;
+           char x = 0, extra = 0;
+           if (std::sscanf(v.c_str(), "%d%c%d%c", &w, &x, &h, &extra) != 3 || x != 'x' || w < 1 ||
+               h < 1 || w > nuv::kMaxContentSide || h > nuv::kMaxContentSide) {
+             throw CLI::ValidationError("--size", "must be WIDTHxHEIGHT, each 1 to " +
+                                                      std::to_string(nuv::kMaxContentSide));
+           }
+           o.width = w;
+           o.height = h;
+         },
+         "Content size of GUI windows, WIDTHxHEIGHT (default 640x360)")
+      ->type_name("WxH");
   app.add_option("--screenshots", o.screenshots,
                  "Directory for the scenario's screenshots, frame-NNNNN.png (made if missing; "
                  "without it none are written)");
@@ -75,16 +82,19 @@ bool gui_config_from(const GuiOptions& o, nuv::GuiConfig& config) {
     try {
       config = nuv::with_scenario(config, nuv::load_scenario(o.scenario));
     } catch (const nuv::ScenarioError& e) {
-      std::cerr << "nuvrelos-run: " << e.what() << "\n";
+      nuv::cli::usage_error(kCommand, e.what());
       return false;
     }
   }
-  if (!o.size.empty()) std::sscanf(o.size.c_str(), "%dx%d", &config.width, &config.height);
+  if (o.width != 0) {
+    config.width = o.width;
+    config.height = o.height;
+  }
   if (!o.font.empty()) config.font_path = o.font;
   if (o.display == "window") {
     std::string why;
     if (!nuv::display_available(&why)) {
-      std::cerr << "nuvrelos-run: --display window: cannot open a window: " << why << "\n";
+      nuv::cli::usage_error(kCommand, "--display window: cannot open a window: " + why);
       return false;
     }
     config.display = Display::Window;
@@ -101,8 +111,7 @@ bool gui_config_from(const GuiOptions& o, nuv::GuiConfig& config) {
     std::error_code ec;
     std::filesystem::create_directories(o.screenshots, ec);
     if (!std::filesystem::is_directory(o.screenshots)) {
-      std::cerr << "nuvrelos-run: --screenshots: cannot make the directory " << o.screenshots
-                << "\n";
+      nuv::cli::usage_error(kCommand, "--screenshots: cannot make the directory " + o.screenshots);
       return false;
     }
     config.screenshot_dir = o.screenshots;
@@ -126,64 +135,95 @@ void save_last_frame(nuv::Process& process, const std::string& path) {
   if (!nuv::write_png(path, *picture, &error)) std::cerr << "nuvrelos-run: " << error << "\n";
 }
 
+// Where a trace goes: a file, or standard output for "-".
+struct TraceOutput {
+  std::FILE* file = nullptr;
+  bool owned = false;
+  ~TraceOutput() {
+    if (owned) std::fclose(file);
+  }
+};
+
+std::string version_line() {
+  unsigned major = 0, minor = 0;
+  unsigned v = uc_version(&major, &minor);
+  return std::string(kCommand) + " " + NUV_VERSION + " (Unicorn " + std::to_string(major) + "." +
+         std::to_string(minor) + "." + std::to_string((v >> 8) & 0xFF) + ")";
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   CLI::App app{
       "Runs a nuvrelos i386 program on this machine: its console output appears on standard "
       "output and its exit status becomes this command's.",
-      "nuvrelos-run"};
-  app.footer("Usage: nuvrelos-run [OPTIONS] PROGRAM [ARGS...]");
+      kCommand};
+  nuv::cli::set_usage(app, std::string("Usage: ") + kCommand + " [OPTIONS] PROGRAM [ARGS...]");
   std::string root = ".";
   std::string trace_path;
+  std::string trace_filter;
   bool strace = false;
   app.add_option("--root", root, "Directory the program sees as / (default: current)")
       ->check(CLI::ExistingDirectory);
-  app.add_option("--trace", trace_path, "Record every kernel service call as JSON Lines");
+  app.add_option("--trace", trace_path,
+                 "Record every kernel service call as JSON Lines in FILE (- for standard output)")
+      ->type_name("FILE");
   app.add_flag("--strace", strace, "Print every kernel service call on standard error");
+  app.add_option("--trace-filter", trace_filter,
+                 "Trace only these services (gui_fill_rect,gui_draw_text), or all but those "
+                 "named with ! (!usleep)")
+      ->type_name("LIST");
   GuiOptions gui;
   add_gui_options(app, gui);
   // Everything from PROGRAM on belongs to the guest, options included.
   app.prefix_command();
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::CallForHelp&) {
-    std::cout << app.help();
-    return 0;
-  } catch (const CLI::ParseError& e) {
-    std::cerr << "nuvrelos-run: " << e.what() << "\n\n" << app.help();
-    return kUsageStatus;
-  }
+  if (auto status = nuv::cli::parse(app, argc, argv, version_line())) return *status;
   std::vector<std::string> guest_args = app.remaining();
-  if (guest_args.empty() || guest_args[0].starts_with("-")) {
-    std::cerr << "nuvrelos-run: "
-              << (guest_args.empty() ? "no PROGRAM given" : "unknown option " + guest_args[0])
-              << "\n\n"
-              << app.help();
-    return kUsageStatus;
+  if (guest_args.empty()) return nuv::cli::usage_error(kCommand, "no PROGRAM given");
+  if (guest_args[0].starts_with("-")) {
+    return nuv::cli::usage_error(kCommand, "unknown option " + guest_args[0]);
+  }
+  nuv::TraceFilter filter;
+  try {
+    filter = nuv::TraceFilter::parse(trace_filter);
+  } catch (const std::invalid_argument& e) {
+    return nuv::cli::usage_error(kCommand, std::string("--trace-filter: ") + e.what());
   }
 
   nuv::KernelConfig config;
   config.root = root;
-  if (!gui_config_from(gui, config.gui)) return kUsageStatus;
-  std::ofstream trace;
+  if (!gui_config_from(gui, config.gui)) return nuv::cli::kUsageStatus;
   std::unique_ptr<nuv::Process> process;
   try {
     process = std::make_unique<nuv::Process>(guest_args[0], config);
+  } catch (const nuv::LoadError& e) {
+    std::cerr << kCommand << ": " << e.what() << "\n";
+    return nuv::cli::load_failure_status(e);
   } catch (const std::exception& e) {
-    std::cerr << "nuvrelos-run: " << e.what() << "\n";
-    return kCannotRunStatus;
+    std::cerr << kCommand << ": " << e.what() << "\n";
+    return nuv::cli::kCannotRunStatus;
   }
-  if (!trace_path.empty()) {
-    trace.open(trace_path, std::ios::out | std::ios::trunc);
-    if (!trace) {
-      std::cerr << "nuvrelos-run: cannot write the trace file " << trace_path << "\n";
-      return kUsageStatus;
+  TraceOutput trace;
+  if (trace_path == "-") {
+    trace.file = stdout;
+  } else if (!trace_path.empty()) {
+    trace.file = std::fopen(trace_path.c_str(), "w");
+    if (trace.file == nullptr) {
+      return nuv::cli::usage_error(
+          kCommand, "--trace: cannot write " + trace_path + ": " + std::strerror(errno));
     }
-    process->kernel().add_observer(nuv::json_lines_writer(trace));
+    trace.owned = true;
+    std::setvbuf(trace.file, nullptr, _IOFBF, 1 << 16);
   }
-  if (strace) process->kernel().add_observer(nuv::strace_writer(stderr));
-
+  if (trace.file) {
+    // The guest's console output is written unbuffered; a trace on the same stream keeps pace.
+    process->kernel().add_observer(
+        nuv::trace_writer(trace.file, nuv::TraceFormat::JsonLines, filter, trace.file == stdout));
+  }
+  if (strace) {
+    process->kernel().add_observer(
+        nuv::trace_writer(stderr, nuv::TraceFormat::Strace, filter, true));
+  }
   nuv::RunResult r = process->run(guest_args);
   if (!gui.save_last.empty()) save_last_frame(*process, gui.save_last);
   switch (r.end) {

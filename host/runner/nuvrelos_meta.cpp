@@ -4,21 +4,29 @@
 #include <string>
 
 #include "host/emu/elf_image.h"
+#include "host/runner/command_line.h"
 #include "host/runner/meta_record.h"
 
+namespace {
+constexpr const char* kCommand = "nuvrelos-meta";
+}
+
 int main(int argc, char** argv) {
-  CLI::App app{"Print the command and package records of a nuvrelos executable"};
+  CLI::App app{"Prints the command and package records of a nuvrelos executable.", kCommand};
+  nuv::cli::set_usage(app, std::string("Usage: ") + kCommand + " [OPTIONS] FILE");
   std::string path;
-  app.add_option("FILE", path, "the executable")->required();
-  CLI11_PARSE(app, argc, argv);
+  app.add_option("FILE", path, "The executable")->required();
+  if (auto status = nuv::cli::parse(app, argc, argv, std::string(kCommand) + " " + NUV_VERSION)) {
+    return *status;
+  }
 
   try {
     std::cout << nuv::describe_metadata(nuv::ElfImage::load(path));
   } catch (const nuv::LoadError& e) {
-    std::cerr << "nuvrelos-meta: " << e.what() << "\n";
-    return 1;
+    std::cerr << kCommand << ": " << e.what() << "\n";
+    return nuv::cli::load_failure_status(e);
   } catch (const nuv::MetaError& e) {
-    std::cerr << "nuvrelos-meta: " << path << ": " << e.what() << "\n";
+    std::cerr << kCommand << ": " << path << ": " << e.what() << "\n";
     return 1;
   }
   return 0;

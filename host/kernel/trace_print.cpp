@@ -1,0 +1,333 @@
+// The two printers of a decoded call: JSON Lines and strace's text.
+#include <charconv>
+#include <type_traits>
+
+#include "host/abi/errors.h"
+#include "host/kernel/trace.h"
+
+namespace nuv {
+namespace {
+
+using namespace decoded;
+
+constexpr size_t kStraceStringLimit = 48;
+
+template <typename T>
+void number(std::string& out, T v) {
+  char buf[24];
+  auto end = std::to_chars(buf, buf + sizeof buf, v).ptr;
+  out.append(buf, end);
+}
+
+void hex(std::string& out, uint32_t v) {
+  char buf[16];
+  auto end = std::to_chars(buf, buf + sizeof buf, v, 16).ptr;
+  out += "0x";
+  out.append(buf, end);
+}
+
+constexpr char kHexDigits[] = "0123456789abcdef";
+
+// The members of each record, named and in the order of the guest's record, for both printers.
+template <typename F>
+void each_member(const Rect& v, F&& member) {
+  member("x", v.x);
+  member("y", v.y);
+  member("w", v.w);
+  member("h", v.h);
+  member("color", v.color);
+}
+template <typename F>
+void each_member(const Text& v, F&& member) {
+  member("x", v.x);
+  member("y", v.y);
+  member("color", v.color);
+  member("text", v.text);
+}
+template <typename F>
+void each_member(const Event& v, F&& member) {
+  member("type", v.type);
+  member("word1", v.word1);
+  member("word2", v.word2);
+  member("word3", v.word3);
+  member("word4", v.word4);
+}
+template <typename F>
+void each_member(const Size& v, F&& member) {
+  member("width", v.width);
+  member("height", v.height);
+}
+
+// --- JSON ---
+
+// Each byte is the code point of the same value (Latin-1 read as Unicode), in UTF-8.
+void json_string(std::string& out, std::string_view bytes) {
+  out += '"';
+  for (char ch : bytes) {
+    auto b = static_cast<uint8_t>(ch);
+    switch (b) {
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      case '\b':
+        out += "\\b";
+        break;
+      case '\f':
+        out += "\\f";
+        break;
+      default:
+        if (b < 0x20) {
+          out += "\\u00";
+          out += kHexDigits[b >> 4];
+          out += kHexDigits[b & 15];
+        } else if (b < 0x80) {
+          out += ch;
+        } else {
+          out += static_cast<char>(0xC0 | (b >> 6));
+          out += static_cast<char>(0x80 | (b & 0x3F));
+        }
+    }
+  }
+  out += '"';
+}
+
+// Members of a JSON object in the order they are given: "k":v,...
+class JsonObject {
+ public:
+  explicit JsonObject(std::string& out) : out_(out) { out_ += '{'; }
+  ~JsonObject() { out_ += '}'; }
+  std::string& key(const char* name) {
+    if (!first_) out_ += ',';
+    first_ = false;
+    out_ += '"';
+    out_ += name;
+    out_ += "\":";
+    return out_;
+  }
+  template <typename T>
+  void number(const char* name, T v) {
+    nuv::number(key(name), v);
+  }
+
+ private:
+  std::string& out_;
+  bool first_ = true;
+};
+
+void json_color(std::string& out, const Color& c) {
+  JsonObject o(out);
+  o.number("r", c.r);
+  o.number("g", c.g);
+  o.number("b", c.b);
+}
+
+// A string member that could not be read is null.
+void json_member(std::string& out, int32_t v) { number(out, v); }
+void json_member(std::string& out, const Color& v) { json_color(out, v); }
+void json_member(std::string& out, const std::optional<std::string>& v) {
+  if (v) {
+    json_string(out, *v);
+  } else {
+    out += "null";
+  }
+}
+
+void json_value(std::string& out, const Value& value) {
+  std::visit(
+      [&](const auto& v) {
+        using T = std::decay_t<decltype(v)>;
+        if constexpr (std::is_same_v<T, Signed> || std::is_same_v<T, Unsigned> ||
+                      std::is_same_v<T, Hex>) {
+          out += "null";  // a plain number is the slot itself, already in "slots"
+        } else if constexpr (std::is_same_v<T, Bytes>) {
+          json_string(out, v.bytes);
+        } else if constexpr (std::is_same_v<T, Color>) {
+          json_color(out, v);
+        } else if constexpr (std::is_same_v<T, FdPair>) {
+          out += '[';
+          number(out, v.read_end);
+          out += ',';
+          number(out, v.write_end);
+          out += ']';
+        } else {
+          JsonObject o(out);
+          each_member(v, [&](const char* name, const auto& m) { json_member(o.key(name), m); });
+        }
+      },
+      value);
+}
+
+// --- strace ---
+
+void quote(std::string& out, std::string_view bytes) {
+  out += '"';
+  for (size_t i = 0; i < bytes.size() && i < kStraceStringLimit; ++i) {
+    auto b = static_cast<uint8_t>(bytes[i]);
+    switch (b) {
+      case '\n':
+        out += "\\n";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      default:
+        if (b >= 0x20 && b < 0x7F) {
+          out += static_cast<char>(b);
+        } else {
+          out += "\\x";
+          out += kHexDigits[b >> 4];
+          out += kHexDigits[b & 15];
+        }
+    }
+  }
+  out += '"';
+  if (bytes.size() > kStraceStringLimit) out += "...";
+}
+
+void text_color(std::string& out, const Color& c) {
+  out += '#';
+  for (uint8_t part : {c.r, c.g, c.b}) {
+    out += kHexDigits[part >> 4];
+    out += kHexDigits[part & 15];
+  }
+}
+
+// {a=1, b=2}: members in the order of the guest's record.
+class TextRecord {
+ public:
+  explicit TextRecord(std::string& out) : out_(out) { out_ += '{'; }
+  ~TextRecord() { out_ += '}'; }
+  std::string& key(const char* name) {
+    if (!first_) out_ += ", ";
+    first_ = false;
+    out_ += name;
+    out_ += '=';
+    return out_;
+  }
+
+ private:
+  std::string& out_;
+  bool first_ = true;
+};
+
+// A string member that could not be read shows as "?".
+void text_member(std::string& out, int32_t v) { number(out, v); }
+void text_member(std::string& out, const Color& v) { text_color(out, v); }
+void text_member(std::string& out, const std::optional<std::string>& v) {
+  if (v) {
+    quote(out, *v);
+  } else {
+    out += '?';
+  }
+}
+
+void text_value(std::string& out, const Value& value) {
+  std::visit(
+      [&](const auto& v) {
+        using T = std::decay_t<decltype(v)>;
+        if constexpr (std::is_same_v<T, Signed> || std::is_same_v<T, Unsigned>) {
+          number(out, v.value);
+        } else if constexpr (std::is_same_v<T, Hex>) {
+          hex(out, v.value);
+        } else if constexpr (std::is_same_v<T, Bytes>) {
+          quote(out, v.bytes);
+        } else if constexpr (std::is_same_v<T, Color>) {
+          text_color(out, v);
+        } else if constexpr (std::is_same_v<T, FdPair>) {
+          out += '[';
+          number(out, v.read_end);
+          out += ", ";
+          number(out, v.write_end);
+          out += ']';
+        } else {
+          TextRecord r(out);
+          each_member(v, [&](const char* name, const auto& m) { text_member(r.key(name), m); });
+        }
+      },
+      value);
+}
+
+}  // namespace
+
+void append_json_line(std::string& out, const ServiceCall& call) {
+  {
+    JsonObject o(out);
+    o.number("seq", call.seq);
+    o.number("number", call.number);
+    if (const char* name = service_name(call.number)) {
+      json_string(o.key("name"), name);
+    } else {
+      o.key("name") += "null";
+    }
+    std::string& slots = o.key("slots");
+    slots += '[';
+    for (size_t i = 0; i < 3; ++i) {
+      if (i) slots += ',';
+      number(slots, call.slots[i]);
+    }
+    slots += ']';
+    std::string& args = o.key("decoded");
+    args += '[';
+    for (size_t i = 0; i < 3; ++i) {
+      if (i) args += ',';
+      json_value(args, call.args[i]);
+    }
+    args += ']';
+    o.number("result", call.result);
+  }
+  out += '\n';
+}
+
+void append_strace_line(std::string& out, const ServiceCall& call) {
+  const ServiceInfo* info = find_service(call.number);
+  if (info) {
+    out += info->name;
+  } else {
+    out += "unknown_";
+    number(out, call.number);
+  }
+  out += '(';
+  size_t used = 3;
+  if (info) {
+    while (used > 0 && info->shapes[used - 1] == Shape::NONE) --used;
+  }
+  for (size_t i = 0; i < used; ++i) {
+    if (i) out += ", ";
+    text_value(out, call.args[i]);
+  }
+  // exit does not come back: strace's "?" says so.
+  if (call.number == SVC_exit) {
+    out += ") = ?\n";
+    return;
+  }
+  out += ") = ";
+  number(out, call.result);
+  if (const char* e = call.result < 0 ? err::name(call.result) : nullptr) {
+    out += ' ';
+    out += e;
+  }
+  out += '\n';
+}
+
+}  // namespace nuv

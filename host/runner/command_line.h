@@ -1,0 +1,31 @@
+// What the two commands share on their command line: the GNU conventions for usage errors,
+// --version and the statuses of a program that cannot run.
+#pragma once
+
+#include <CLI/CLI.hpp>
+#include <optional>
+#include <string>
+
+#include "host/emu/elf_image.h"
+
+namespace nuv::cli {
+
+constexpr int kUsageStatus = 2;
+constexpr int kCannotRunStatus = 126;  // the file is there but is no program we can run
+constexpr int kNotFoundStatus = 127;   // no such file
+
+// One help screen whose only Usage line is this one (CLI11 would add its own).
+void set_usage(CLI::App& app, std::string usage);
+
+// "COMMAND: PROBLEM" and "Try 'COMMAND --help'" on standard error; returns kUsageStatus.
+int usage_error(const std::string& command, const std::string& problem);
+
+// Parses the command line: nullopt to go on, or the status to end with after --help, --version
+// or a usage error (all already printed).
+std::optional<int> parse(CLI::App& app, int argc, char** argv, const std::string& version_line);
+
+// 127 for a program that is not there, 126 for one that cannot run (unreadable, a
+// directory, not an ELF file of ours).
+int load_failure_status(const LoadError& e);
+
+}  // namespace nuv::cli
