@@ -53,6 +53,7 @@ bool run_frames(benchmark::State& state, Gui gui, bool count_instructions, uint6
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> null_sink(nullptr, std::fclose);
   if (gui == Gui::Traced) {
     null_sink.reset(std::fopen("/dev/null", "w"));
+    std::setvbuf(null_sink.get(), nullptr, _IOFBF, 1 << 16);  // as nuvrelos-run has it
     g.kernel().add_observer(
         nuv::trace_writer(null_sink.get(), nuv::TraceFormat::JsonLines, {}, false));
   }

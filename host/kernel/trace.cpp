@@ -25,14 +25,19 @@ Value number_of(Shape shape, uint32_t v) {
   }
 }
 
-std::optional<std::string> string_at(const GuestMemory& m, uint32_t addr) {
-  return m.read_string(addr, kMaxShownString);
+// The decoders store into the call's own value: no temporary to move.
+bool string_at(const GuestMemory& m, uint32_t addr, Value& out) {
+  auto s = m.read_string(addr, kMaxShownString);
+  if (!s) return false;
+  out.emplace<Bytes>(Bytes{std::move(*s)});
+  return true;
 }
 
-std::optional<Value> bytes_at(const GuestMemory& m, uint32_t addr, size_t size) {
+bool bytes_at(const GuestMemory& m, uint32_t addr, size_t size, Value& out) {
   std::string bytes(std::min(size, kMaxShownBytes), '\0');
-  if (!m.copy_in(addr, bytes.data(), bytes.size())) return std::nullopt;
-  return Bytes{std::move(bytes)};
+  if (!m.copy_in(addr, bytes.data(), bytes.size())) return false;
+  out.emplace<Bytes>(Bytes{std::move(bytes)});
+  return true;
 }
 
 template <size_t N>
@@ -46,63 +51,69 @@ Color color_of(int32_t word) {
                static_cast<uint8_t>(packed >> 16)};
 }
 
-std::optional<Value> before(const GuestMemory& m, Shape shape, const ServiceCall& c, size_t i) {
+bool before(const GuestMemory& m, Shape shape, const ServiceCall& c, size_t i, Value& out) {
   uint32_t v = c.slots[i];
   switch (shape) {
     case Shape::STR:
-      if (auto s = string_at(m, v)) return Bytes{std::move(*s)};
-      return std::nullopt;
+      return string_at(m, v, out);
     case Shape::BUF_IN:
-      return bytes_at(m, v, c.slots[2]);
+      return bytes_at(m, v, c.slots[2], out);
     case Shape::COLOR: {
       int32_t w[1];
-      if (!words_at(m, v, w)) return std::nullopt;
-      return color_of(w[0]);
+      if (!words_at(m, v, w)) return false;
+      out.emplace<Color>(color_of(w[0]));
+      return true;
     }
     case Shape::RECT: {
       int32_t w[5];
-      if (!words_at(m, v, w)) return std::nullopt;
-      return Rect{w[0], w[1], w[2], w[3], color_of(w[4])};
+      if (!words_at(m, v, w)) return false;
+      out.emplace<Rect>(Rect{w[0], w[1], w[2], w[3], color_of(w[4])});
+      return true;
     }
     case Shape::TEXT: {
       int32_t w[4];
-      if (!words_at(m, v, w)) return std::nullopt;
-      return Text{w[0], w[1], color_of(w[2]), string_at(m, static_cast<uint32_t>(w[3]))};
+      if (!words_at(m, v, w)) return false;
+      out.emplace<Text>(Text{w[0], w[1], color_of(w[2]),
+                             m.read_string(static_cast<uint32_t>(w[3]), kMaxShownString)});
+      return true;
     }
     default:
-      return std::nullopt;
+      return false;
   }
 }
 
-std::optional<Value> after(const GuestMemory& m, Shape shape, const ServiceCall& c, size_t i) {
+bool after(const GuestMemory& m, Shape shape, const ServiceCall& c, size_t i, Value& out) {
   uint32_t v = c.slots[i];
-  if (c.result < 0) return std::nullopt;
+  if (c.result < 0) return false;
   switch (shape) {
     case Shape::BUF_OUT:
       // getcwd fills a string; read fills result bytes.
-      if (i == 0) {
-        if (auto s = string_at(m, v)) return Bytes{std::move(*s)};
-        return std::nullopt;
+      if (i == 0) return string_at(m, v, out);
+      if (c.result == 0) {
+        out.emplace<Bytes>();
+        return true;
       }
-      if (c.result == 0) return Bytes{};
-      return bytes_at(m, v, static_cast<size_t>(c.result));
+      return bytes_at(m, v, static_cast<size_t>(c.result), out);
     case Shape::EVENT: {
       int32_t w[5];
-      if (c.result <= 0 || !words_at(m, v, w)) return std::nullopt;
-      return Event{w[0], w[1], w[2], w[3], w[4]};
+      if (c.result <= 0 || !words_at(m, v, w)) return false;
+      out.emplace<Event>(Event{w[0], w[1], w[2], w[3], w[4]});
+      return true;
     }
     case Shape::SIZE: {
       int32_t w[2];
-      if (!words_at(m, v, w)) return std::nullopt;
-      return Size{w[0], w[1]};
+      if (!words_at(m, v, w)) return false;
+      out.emplace<Size>(Size{w[0], w[1]});
+      return true;
     }
     case Shape::FDPAIR: {
       int32_t w[2];
-      if (!words_at(m, v, w)) return std::nullopt;
-      return FdPair{w[0], w[1]};
+      if (!words_at(m, v, w)) return false;
+      out.emplace<FdPair>(FdPair{w[0], w[1]});
+      return true;
     }
     default:
-      return std::nullopt;
+      return false;
   }
 }
 
@@ -111,16 +122,15 @@ std::optional<Value> after(const GuestMemory& m, Shape shape, const ServiceCall&
 void decode_arguments(const GuestMemory& memory, const ServiceInfo* info, ServiceCall& call) {
   for (size_t i = 0; i < 3; ++i) {
     Shape shape = info ? info->shapes[i] : Shape::HEX;
-    std::optional<Value> v = info ? before(memory, shape, call, i) : std::nullopt;
-    call.args[i] = v ? std::move(*v) : number_of(shape, call.slots[i]);
+    if (!info || !before(memory, shape, call, i, call.args[i])) {
+      call.args[i] = number_of(shape, call.slots[i]);
+    }
   }
 }
 
 void decode_results(const GuestMemory& memory, const ServiceInfo* info, ServiceCall& call) {
   if (info == nullptr) return;
-  for (size_t i = 0; i < 3; ++i) {
-    if (auto v = after(memory, info->shapes[i], call, i)) call.args[i] = std::move(*v);
-  }
+  for (size_t i = 0; i < 3; ++i) after(memory, info->shapes[i], call, i, call.args[i]);
 }
 
 const char* service_name(uint32_t number) {
@@ -160,13 +170,15 @@ TraceFilter TraceFilter::parse(std::string_view list) {
 
 CallObserver trace_writer(std::FILE* out, TraceFormat format, TraceFilter filter,
                           bool flush_lines) {
-  auto print = format == TraceFormat::JsonLines ? append_json_line : append_strace_line;
+  auto print = format == TraceFormat::JsonLines ? print_json_line : print_strace_line;
   return [out, print, filter = std::move(filter), flush_lines,
-          line = std::string()](const ServiceCall& call) mutable {
+          line = std::vector<char>()](const ServiceCall& call) mutable {
     if (!filter.shows(call.number)) return;
-    line.clear();
-    print(line, call);
-    std::fwrite(line.data(), 1, line.size(), out);
+    size_t room = line_bound(call);
+    if (line.size() < room) line.resize(room);
+    char* end = print(line.data(), call);
+    // One thread writes the trace: the stream's lock would only cost.
+    fwrite_unlocked(line.data(), 1, static_cast<size_t>(end - line.data()), out);
     if (flush_lines) std::fflush(out);
   };
 }

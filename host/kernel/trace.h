@@ -26,6 +26,11 @@ void append_json_line(std::string& out, const ServiceCall& call);
 // name(args) = result, as strace prints it, and a newline.
 void append_strace_line(std::string& out, const ServiceCall& call);
 const char* service_name(uint32_t number);
+// The same printers for a writer that reserves room itself: at most line_bound(call) bytes
+// from `at`; each returns the end of what it wrote.
+size_t line_bound(const ServiceCall& call);
+char* print_json_line(char* at, const ServiceCall& call);
+char* print_strace_line(char* at, const ServiceCall& call);
 
 // Which services a trace shows, as strace's -e trace= has it: "a,b" only those, "!a,!b" all
 // but those.

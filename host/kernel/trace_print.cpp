@@ -1,5 +1,6 @@
 // The two printers of a decoded call: JSON Lines and strace's text.
 #include <charconv>
+#include <cstring>
 #include <type_traits>
 
 #include "host/abi/errors.h"
@@ -12,18 +13,37 @@ using namespace decoded;
 
 constexpr size_t kStraceStringLimit = 48;
 
+// Writes into room reserved beforehand (line_bound), so no character needs a check.
+class Line {
+ public:
+  explicit Line(char* at) : at_(at) {}
+  Line& operator+=(char c) {
+    *at_++ = c;
+    return *this;
+  }
+  Line& operator+=(std::string_view s) {
+    std::memcpy(at_, s.data(), s.size());
+    at_ += s.size();
+    return *this;
+  }
+  template <typename T>
+  void number(T v, int base = 10) {
+    at_ = std::to_chars(at_, at_ + 24, v, base).ptr;
+  }
+  char* end() const { return at_; }
+
+ private:
+  char* at_;
+};
+
 template <typename T>
-void number(std::string& out, T v) {
-  char buf[24];
-  auto end = std::to_chars(buf, buf + sizeof buf, v).ptr;
-  out.append(buf, end);
+void number(Line& out, T v) {
+  out.number(v);
 }
 
-void hex(std::string& out, uint32_t v) {
-  char buf[16];
-  auto end = std::to_chars(buf, buf + sizeof buf, v, 16).ptr;
+void hex(Line& out, uint32_t v) {
   out += "0x";
-  out.append(buf, end);
+  out.number(v, 16);
 }
 
 constexpr char kHexDigits[] = "0123456789abcdef";
@@ -61,7 +81,7 @@ void each_member(const Size& v, F&& member) {
 // --- JSON ---
 
 // Each byte is the code point of the same value (Latin-1 read as Unicode), in UTF-8.
-void json_string(std::string& out, std::string_view bytes) {
+void json_string(Line& out, std::string_view bytes) {
   out += '"';
   for (char ch : bytes) {
     auto b = static_cast<uint8_t>(ch);
@@ -106,9 +126,9 @@ void json_string(std::string& out, std::string_view bytes) {
 // Members of a JSON object in the order they are given: "k":v,...
 class JsonObject {
  public:
-  explicit JsonObject(std::string& out) : out_(out) { out_ += '{'; }
+  explicit JsonObject(Line& out) : out_(out) { out_ += '{'; }
   ~JsonObject() { out_ += '}'; }
-  std::string& key(const char* name) {
+  Line& key(std::string_view name) {
     if (!first_) out_ += ',';
     first_ = false;
     out_ += '"';
@@ -117,26 +137,29 @@ class JsonObject {
     return out_;
   }
   template <typename T>
-  void number(const char* name, T v) {
+  void number(std::string_view name, T v) {
     nuv::number(key(name), v);
   }
 
  private:
-  std::string& out_;
+  Line& out_;
   bool first_ = true;
 };
 
-void json_color(std::string& out, const Color& c) {
-  JsonObject o(out);
-  o.number("r", c.r);
-  o.number("g", c.g);
-  o.number("b", c.b);
+void json_color(Line& out, const Color& c) {
+  out += "{\"r\":";
+  out.number(c.r);
+  out += ",\"g\":";
+  out.number(c.g);
+  out += ",\"b\":";
+  out.number(c.b);
+  out += '}';
 }
 
 // A string member that could not be read is null.
-void json_member(std::string& out, int32_t v) { number(out, v); }
-void json_member(std::string& out, const Color& v) { json_color(out, v); }
-void json_member(std::string& out, const std::optional<std::string>& v) {
+void json_member(Line& out, int32_t v) { number(out, v); }
+void json_member(Line& out, const Color& v) { json_color(out, v); }
+void json_member(Line& out, const std::optional<std::string>& v) {
   if (v) {
     json_string(out, *v);
   } else {
@@ -144,7 +167,7 @@ void json_member(std::string& out, const std::optional<std::string>& v) {
   }
 }
 
-void json_value(std::string& out, const Value& value) {
+void json_value(Line& out, const Value& value) {
   std::visit(
       [&](const auto& v) {
         using T = std::decay_t<decltype(v)>;
@@ -163,7 +186,8 @@ void json_value(std::string& out, const Value& value) {
           out += ']';
         } else {
           JsonObject o(out);
-          each_member(v, [&](const char* name, const auto& m) { json_member(o.key(name), m); });
+          each_member(v,
+                      [&](std::string_view name, const auto& m) { json_member(o.key(name), m); });
         }
       },
       value);
@@ -171,7 +195,7 @@ void json_value(std::string& out, const Value& value) {
 
 // --- strace ---
 
-void quote(std::string& out, std::string_view bytes) {
+void quote(Line& out, std::string_view bytes) {
   out += '"';
   for (size_t i = 0; i < bytes.size() && i < kStraceStringLimit; ++i) {
     auto b = static_cast<uint8_t>(bytes[i]);
@@ -205,7 +229,7 @@ void quote(std::string& out, std::string_view bytes) {
   if (bytes.size() > kStraceStringLimit) out += "...";
 }
 
-void text_color(std::string& out, const Color& c) {
+void text_color(Line& out, const Color& c) {
   out += '#';
   for (uint8_t part : {c.r, c.g, c.b}) {
     out += kHexDigits[part >> 4];
@@ -216,9 +240,9 @@ void text_color(std::string& out, const Color& c) {
 // {a=1, b=2}: members in the order of the guest's record.
 class TextRecord {
  public:
-  explicit TextRecord(std::string& out) : out_(out) { out_ += '{'; }
+  explicit TextRecord(Line& out) : out_(out) { out_ += '{'; }
   ~TextRecord() { out_ += '}'; }
-  std::string& key(const char* name) {
+  Line& key(std::string_view name) {
     if (!first_) out_ += ", ";
     first_ = false;
     out_ += name;
@@ -227,14 +251,14 @@ class TextRecord {
   }
 
  private:
-  std::string& out_;
+  Line& out_;
   bool first_ = true;
 };
 
 // A string member that could not be read shows as "?".
-void text_member(std::string& out, int32_t v) { number(out, v); }
-void text_member(std::string& out, const Color& v) { text_color(out, v); }
-void text_member(std::string& out, const std::optional<std::string>& v) {
+void text_member(Line& out, int32_t v) { number(out, v); }
+void text_member(Line& out, const Color& v) { text_color(out, v); }
+void text_member(Line& out, const std::optional<std::string>& v) {
   if (v) {
     quote(out, *v);
   } else {
@@ -242,7 +266,7 @@ void text_member(std::string& out, const std::optional<std::string>& v) {
   }
 }
 
-void text_value(std::string& out, const Value& value) {
+void text_value(Line& out, const Value& value) {
   std::visit(
       [&](const auto& v) {
         using T = std::decay_t<decltype(v)>;
@@ -262,7 +286,8 @@ void text_value(std::string& out, const Value& value) {
           out += ']';
         } else {
           TextRecord r(out);
-          each_member(v, [&](const char* name, const auto& m) { text_member(r.key(name), m); });
+          each_member(v,
+                      [&](std::string_view name, const auto& m) { text_member(r.key(name), m); });
         }
       },
       value);
@@ -270,24 +295,40 @@ void text_value(std::string& out, const Value& value) {
 
 }  // namespace
 
-void append_json_line(std::string& out, const ServiceCall& call) {
+size_t line_bound(const ServiceCall& call) {
+  // Numbers, names and the punctuation of the largest records, then six bytes for every byte
+  // of a string (the longest JSON escape).
+  size_t n = 1024;
+  for (const Value& v : call.args) {
+    if (const auto* b = std::get_if<Bytes>(&v)) n += 6 * b->bytes.size();
+    if (const auto* t = std::get_if<Text>(&v); t && t->text) n += 6 * t->text->size();
+  }
+  return n;
+}
+
+char* print_json_line(char* at, const ServiceCall& call) {
+  Line out(at);
   {
     JsonObject o(out);
     o.number("seq", call.seq);
     o.number("number", call.number);
     if (const char* name = service_name(call.number)) {
-      json_string(o.key("name"), name);
+      // Service names are plain ASCII: nothing to escape.
+      Line& out_name = o.key("name");
+      out_name += '"';
+      out_name += name;
+      out_name += '"';
     } else {
       o.key("name") += "null";
     }
-    std::string& slots = o.key("slots");
+    Line& slots = o.key("slots");
     slots += '[';
     for (size_t i = 0; i < 3; ++i) {
       if (i) slots += ',';
       number(slots, call.slots[i]);
     }
     slots += ']';
-    std::string& args = o.key("decoded");
+    Line& args = o.key("decoded");
     args += '[';
     for (size_t i = 0; i < 3; ++i) {
       if (i) args += ',';
@@ -297,9 +338,11 @@ void append_json_line(std::string& out, const ServiceCall& call) {
     o.number("result", call.result);
   }
   out += '\n';
+  return out.end();
 }
 
-void append_strace_line(std::string& out, const ServiceCall& call) {
+char* print_strace_line(char* at, const ServiceCall& call) {
+  Line out(at);
   const ServiceInfo* info = find_service(call.number);
   if (info) {
     out += info->name;
@@ -319,7 +362,7 @@ void append_strace_line(std::string& out, const ServiceCall& call) {
   // exit does not come back: strace's "?" says so.
   if (call.number == SVC_exit) {
     out += ") = ?\n";
-    return;
+    return out.end();
   }
   out += ") = ";
   number(out, call.result);
@@ -328,6 +371,19 @@ void append_strace_line(std::string& out, const ServiceCall& call) {
     out += e;
   }
   out += '\n';
+  return out.end();
+}
+
+void append_json_line(std::string& out, const ServiceCall& call) {
+  size_t at = out.size();
+  out.resize(at + line_bound(call));
+  out.resize(static_cast<size_t>(print_json_line(out.data() + at, call) - out.data()));
+}
+
+void append_strace_line(std::string& out, const ServiceCall& call) {
+  size_t at = out.size();
+  out.resize(at + line_bound(call));
+  out.resize(static_cast<size_t>(print_strace_line(out.data() + at, call) - out.data()));
 }
 
 }  // namespace nuv
