@@ -32,26 +32,33 @@ int32_t guest_path(Kernel& k, uint32_t addr, bool follow_last, std::string& host
 
 int32_t host_result(int rc) { return rc < 0 ? err::from_host_errno(errno) : 0; }
 
+// The descriptor of a read or write (fd, buffer, count) and how many bytes of the buffer the
+// kernel may use with `perms`: none is kEFAULT, unless none were asked for.
+int32_t transfer(Kernel& k, const Slots& s, uint32_t perms, OpenFile*& file, size_t& n) {
+  file = k.files().get(as_int(s[0]));
+  if (file == nullptr) return err::kEBADF;
+  if (as_int(s[2]) < 0) return err::kEINVAL;
+  n = k.memory().run_length(s[1], std::min<size_t>(s[2], kMaxTransfer), perms);
+  if (n == 0 && s[2] != 0) return err::kEFAULT;
+  return 0;
+}
+
 }  // namespace
 
 int32_t svc_write(Kernel& k, const Slots& s) {
-  OpenFile* file = k.files().get(as_int(s[0]));
-  if (file == nullptr) return err::kEBADF;
-  if (as_int(s[2]) < 0) return err::kEINVAL;
-  size_t n = k.memory().run_length(s[1], std::min<size_t>(s[2], kMaxTransfer), kRead);
-  if (n == 0 && s[2] != 0) return err::kEFAULT;
+  OpenFile* file = nullptr;
+  size_t n = 0;
+  if (int32_t rc = transfer(k, s, kRead, file, n); rc < 0) return rc;
   std::vector<uint8_t> bytes(n);
   if (!k.memory().copy_in(s[1], bytes.data(), n)) return err::kEFAULT;
   return file->write(bytes.data(), n);
 }
 
 int32_t svc_read(Kernel& k, const Slots& s) {
-  OpenFile* file = k.files().get(as_int(s[0]));
-  if (file == nullptr) return err::kEBADF;
-  if (as_int(s[2]) < 0) return err::kEINVAL;
+  OpenFile* file = nullptr;
+  size_t n = 0;
   // Only as much as the guest can take is read, so nothing read is ever lost.
-  size_t n = k.memory().run_length(s[1], std::min<size_t>(s[2], kMaxTransfer), kWrite);
-  if (n == 0 && s[2] != 0) return err::kEFAULT;
+  if (int32_t rc = transfer(k, s, kWrite, file, n); rc < 0) return rc;
   std::vector<uint8_t> bytes(n);
   int32_t got = file->read(bytes.data(), n);
   if (got > 0 && !k.memory().copy_out(s[1], bytes.data(), static_cast<size_t>(got))) {

@@ -80,60 +80,70 @@ void each_member(const Size& v, F&& member) {
 
 // --- JSON ---
 
+// The escapes JSON and strace's strings share; false for a byte that needs none of them.
+bool common_escape(Line& out, uint8_t b) {
+  const char* e = nullptr;
+  switch (b) {
+    case '"':
+      e = "\\\"";
+      break;
+    case '\\':
+      e = "\\\\";
+      break;
+    case '\n':
+      e = "\\n";
+      break;
+    case '\r':
+      e = "\\r";
+      break;
+    case '\t':
+      e = "\\t";
+      break;
+    default:
+      return false;
+  }
+  out += std::string_view(e, 2);
+  return true;
+}
+
 // Each byte is the code point of the same value (Latin-1 read as Unicode), in UTF-8.
 void json_string(Line& out, std::string_view bytes) {
   out += '"';
   for (char ch : bytes) {
     auto b = static_cast<uint8_t>(ch);
-    switch (b) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      case '\b':
-        out += "\\b";
-        break;
-      case '\f':
-        out += "\\f";
-        break;
-      default:
-        if (b < 0x20) {
-          out += "\\u00";
-          out += kHexDigits[b >> 4];
-          out += kHexDigits[b & 15];
-        } else if (b < 0x80) {
-          out += ch;
-        } else {
-          out += static_cast<char>(0xC0 | (b >> 6));
-          out += static_cast<char>(0x80 | (b & 0x3F));
-        }
+    if (common_escape(out, b)) continue;
+    if (b < 0x20) {
+      out += "\\u00";
+      out += kHexDigits[b >> 4];
+      out += kHexDigits[b & 15];
+    } else if (b < 0x80) {
+      out += ch;
+    } else {
+      out += static_cast<char>(0xC0 | (b >> 6));
+      out += static_cast<char>(0x80 | (b & 0x3F));
     }
   }
   out += '"';
 }
 
-// Members of a JSON object in the order they are given: "k":v,...
-class JsonObject {
+// {key value, ...} in the order the members are given, with each printer's punctuation:
+// JSON's "k":v,"k":v and strace's k=v, k=v.
+class Members {
  public:
-  explicit JsonObject(Line& out) : out_(out) { out_ += '{'; }
-  ~JsonObject() { out_ += '}'; }
+  struct Style {
+    std::string_view before_key, after_key, between;
+  };
+  static constexpr Style kJson{"\"", "\":", ","};
+  static constexpr Style kText{"", "=", ", "};
+
+  Members(Line& out, const Style& style) : out_(out), style_(style) { out_ += '{'; }
+  ~Members() { out_ += '}'; }
   Line& key(std::string_view name) {
-    if (!first_) out_ += ',';
+    if (!first_) out_ += style_.between;
     first_ = false;
-    out_ += '"';
+    out_ += style_.before_key;
     out_ += name;
-    out_ += "\":";
+    out_ += style_.after_key;
     return out_;
   }
   template <typename T>
@@ -143,6 +153,7 @@ class JsonObject {
 
  private:
   Line& out_;
+  const Style& style_;
   bool first_ = true;
 };
 
@@ -185,7 +196,7 @@ void json_value(Line& out, const Value& value) {
           number(out, v.write_end);
           out += ']';
         } else {
-          JsonObject o(out);
+          Members o(out, Members::kJson);
           each_member(v,
                       [&](std::string_view name, const auto& m) { json_member(o.key(name), m); });
         }
@@ -199,30 +210,13 @@ void quote(Line& out, std::string_view bytes) {
   out += '"';
   for (size_t i = 0; i < bytes.size() && i < kStraceStringLimit; ++i) {
     auto b = static_cast<uint8_t>(bytes[i]);
-    switch (b) {
-      case '\n':
-        out += "\\n";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      default:
-        if (b >= 0x20 && b < 0x7F) {
-          out += static_cast<char>(b);
-        } else {
-          out += "\\x";
-          out += kHexDigits[b >> 4];
-          out += kHexDigits[b & 15];
-        }
+    if (common_escape(out, b)) continue;
+    if (b >= 0x20 && b < 0x7F) {
+      out += static_cast<char>(b);
+    } else {
+      out += "\\x";
+      out += kHexDigits[b >> 4];
+      out += kHexDigits[b & 15];
     }
   }
   out += '"';
@@ -236,24 +230,6 @@ void text_color(Line& out, const Color& c) {
     out += kHexDigits[part & 15];
   }
 }
-
-// {a=1, b=2}: members in the order of the guest's record.
-class TextRecord {
- public:
-  explicit TextRecord(Line& out) : out_(out) { out_ += '{'; }
-  ~TextRecord() { out_ += '}'; }
-  Line& key(std::string_view name) {
-    if (!first_) out_ += ", ";
-    first_ = false;
-    out_ += name;
-    out_ += '=';
-    return out_;
-  }
-
- private:
-  Line& out_;
-  bool first_ = true;
-};
 
 // A string member that could not be read shows as "?".
 void text_member(Line& out, int32_t v) { number(out, v); }
@@ -285,7 +261,7 @@ void text_value(Line& out, const Value& value) {
           number(out, v.write_end);
           out += ']';
         } else {
-          TextRecord r(out);
+          Members r(out, Members::kText);
           each_member(v,
                       [&](std::string_view name, const auto& m) { text_member(r.key(name), m); });
         }
@@ -309,7 +285,7 @@ size_t line_bound(const ServiceCall& call) {
 char* print_json_line(char* at, const ServiceCall& call) {
   Line out(at);
   {
-    JsonObject o(out);
+    Members o(out, Members::kJson);
     o.number("seq", call.seq);
     o.number("number", call.number);
     if (const char* name = service_name(call.number)) {
