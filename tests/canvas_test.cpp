@@ -146,5 +146,18 @@ TEST(Canvas, ASwapKeepsEachBuffersWaitingDrawing) {
   EXPECT_EQ(back.pixels().at(1, 0), 0u);
 }
 
+TEST(Canvas, TextInTwoFontsKeepsEachOnesGlyphs) {
+  const PsfFont first = small_font();
+  PsfFont second = small_font();
+  for (auto& byte : second.glyphs) byte = static_cast<uint8_t>(~byte);
+  Surface direct(kW, kH);
+  Canvas deferred(kW, kH);
+  draw_text(direct, first, 0, 0, 1, "ab");
+  draw_text(direct, second, 0, 4, 2, "ab");
+  deferred.draw_text(first, 0, 0, 1, "ab");
+  deferred.draw_text(second, 0, 4, 2, "ab");
+  EXPECT_EQ(deferred.pixels().pixels, direct.pixels);
+}
+
 }  // namespace
 }  // namespace nuv

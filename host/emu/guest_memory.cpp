@@ -30,8 +30,17 @@ void GuestMemory::map(uint32_t addr, uint32_t size, uint32_t perms, std::string 
 }
 
 const Region* GuestMemory::region_at(uint32_t addr) const {
-  for (const auto& r : regions_) {
+  // The kernel's records come from the same region call after call (mostly the stack).
+  if (last_ < regions_.size()) {
+    const Region& r = regions_[last_];
     if (addr >= r.begin && addr < r.end) return &r;
+  }
+  for (size_t i = 0; i < regions_.size(); ++i) {
+    const Region& r = regions_[i];
+    if (addr >= r.begin && addr < r.end) {
+      last_ = i;
+      return &r;
+    }
   }
   return nullptr;
 }

@@ -58,6 +58,7 @@ class GuestMemory {
 
   uc_struct* uc_;
   std::vector<Region> regions_;
+  mutable size_t last_ = 0;  // the region the last lookup found
 };
 
 }  // namespace nuv

@@ -11,29 +11,27 @@ void Canvas::clear(uint32_t pixel) {
   clear_ = pixel;
 }
 
-void Canvas::add(const Op& op) {
-  ops_.push_back(op);
-  if (ops_.size() >= kMaxPending || text_.size() >= kMaxPendingText) flush();
-}
-
 void Canvas::fill_rect(int32_t x, int32_t y, int32_t w, int32_t h, uint32_t pixel) {
   if (x <= 0 && y <= 0 && int64_t{x} + w >= width() && int64_t{y} + h >= height() && w > 0 &&
       h > 0) {
     clear(pixel);
     return;
   }
-  add(Op{Op::Kind::Fill, x, y, w, h, pixel, nullptr});
+  add(Op{Op::Kind::Fill, x, y, w, h, pixel});
 }
 
 void Canvas::outline_rect(int32_t x, int32_t y, int32_t w, int32_t h, uint32_t pixel) {
-  add(Op{Op::Kind::Outline, x, y, w, h, pixel, nullptr});
+  add(Op{Op::Kind::Outline, x, y, w, h, pixel});
 }
 
 void Canvas::draw_text(const PsfFont& font, int32_t x, int32_t y, uint32_t pixel,
                        std::string_view text) {
+  // Text waiting to be drawn is all in one font (a window's font never changes).
+  if (font_ != nullptr && font_ != &font) flush();
+  font_ = &font;
   auto at = static_cast<int32_t>(text_.size());
   text_.append(text);
-  add(Op{Op::Kind::Text, x, y, at, static_cast<int32_t>(text.size()), pixel, &font});
+  add(Op{Op::Kind::Text, x, y, at, static_cast<int32_t>(text.size()), pixel});
 }
 
 void Canvas::flush() const {
@@ -49,7 +47,7 @@ void Canvas::flush() const {
         break;
       case Op::Kind::Text:
         nuv::draw_text(
-            surface_, *op.font, op.x, op.y, op.pixel,
+            surface_, *font_, op.x, op.y, op.pixel,
             std::string_view(text_).substr(static_cast<size_t>(op.w), static_cast<size_t>(op.h)));
         break;
     }

@@ -45,12 +45,17 @@ class Canvas {
     enum class Kind : uint8_t { Fill, Outline, Text } kind;
     int32_t x, y, w, h;  // Text: w and h are the text's offset and length in text_
     uint32_t pixel;
-    const PsfFont* font;
   };
-  void add(const Op& op);
+  // Called for every fill of every frame: inline, and the rare flush out of line.
+  void add(const Op& op) {
+    ops_.push_back(op);
+    if (ops_.size() >= kMaxPending || text_.size() >= kMaxPendingText) [[unlikely]]
+      flush();
+  }
   void flush() const;
 
   mutable Surface surface_;
+  const PsfFont* font_ = nullptr;          // of the text waiting to be drawn
   mutable std::optional<uint32_t> clear_;  // a clear that comes before every op
   mutable std::vector<Op> ops_;
   mutable std::string text_;
