@@ -213,7 +213,7 @@ TEST_F(Runner, ExecutablesThatCannotRunAreRefusedClearly) {
          put<uint32_t>(b, get32(b, phoff) + phentsize + 8, first);
        },
        "overlap"},
-      {"segment past 4 GiB", [&](auto& b) { put<uint32_t>(b, get32(b, phoff) + 8, 0xFFFFF000u); },
+      {"segment past 4 GiB", [&](auto& b) { put<uint32_t>(b, get32(b, phoff) + 8, 0xFFFFFF00u); },
        "outside the 32-bit address space"},
   };
   for (const auto& c : cases) {

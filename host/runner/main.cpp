@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "host/emu/abi_note.h"
 #include "host/gui/compositor.h"
 #include "host/gui/png_file.h"
 #include "host/gui/scenario.h"
@@ -151,6 +152,22 @@ std::string version_line() {
          std::to_string(minor) + "." + std::to_string((v >> 8) & 0xFF) + ")";
 }
 
+// Another system's program would read our service numbers as its own and die confusingly;
+// one without any note may be ours built by hand, so it runs after a warning.
+bool abi_allows_running(const std::string& path) {
+  nuv::AbiVerdict abi = nuv::inspect_abi(path);
+  if (abi.kind == nuv::AbiVerdict::Kind::Foreign) {
+    std::cerr << kCommand << ": " << path << ": not a nuvrelos program: " << abi.reason << "\n";
+    return false;
+  }
+  if (abi.kind == nuv::AbiVerdict::Kind::Unmarked) {
+    std::cerr << kCommand << ": warning: " << path
+              << " carries no nuvrelos ABI note (was it linked without nuvrelos-cc?); running it "
+                 "anyway\n";
+  }
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -203,6 +220,7 @@ int main(int argc, char** argv) {
     std::cerr << kCommand << ": " << e.what() << "\n";
     return nuv::cli::kCannotRunStatus;
   }
+  if (!abi_allows_running(guest_args[0])) return nuv::cli::kCannotRunStatus;
   TraceOutput trace;
   if (trace_path == "-") {
     trace.file = stdout;

@@ -70,12 +70,23 @@ inline MetaRecord read_meta_section(const ElfImage& image, const std::string& se
   return record;
 }
 
-// "command: NAME\ndescription: TEXT\npackage: NAME SECOND\n"
+// "command: NAME\ndescription: TEXT\npackage: NAME SECOND\n"; a record the program does not
+// declare is "command: none declared" or "package: none declared".
 inline std::string describe_metadata(const ElfImage& image) {
-  MetaRecord command = read_meta_section(image, ".nuvrelos.cmdmeta", "NCMD", 2);
-  MetaRecord package = read_meta_section(image, ".nuvrelos.pkgmeta", "NPKG", 2);
-  return "command: " + command.strings[1] + "\ndescription: " + command.strings[0] +
-         "\npackage: " + package.strings[0] + " " + package.strings[1] + "\n";
+  std::string out;
+  if (image.section(".nuvrelos.cmdmeta")) {
+    MetaRecord command = read_meta_section(image, ".nuvrelos.cmdmeta", "NCMD", 2);
+    out += "command: " + command.strings[1] + "\ndescription: " + command.strings[0] + "\n";
+  } else {
+    out += "command: none declared\n";
+  }
+  if (image.section(".nuvrelos.pkgmeta")) {
+    MetaRecord package = read_meta_section(image, ".nuvrelos.pkgmeta", "NPKG", 2);
+    out += "package: " + package.strings[0] + " " + package.strings[1] + "\n";
+  } else {
+    out += "package: none declared\n";
+  }
+  return out;
 }
 
 }  // namespace nuv

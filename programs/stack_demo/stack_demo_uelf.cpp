@@ -3,6 +3,7 @@
 #include <stdint.h>
 
 #include "gui.h"
+#include "nuvrelos.h"
 #include "stdio.h"
 #include "string.h"
 #include "unistd.h"
@@ -120,16 +121,9 @@ bool is_quit_key(int32_t code) {
 
 }  // namespace
 
-extern "C" {
+NUVRELOS_COMMAND("stack_demo", "Open compositor stack demo.");
 
-// Magic, version 1 (little-endian), the description and the command name, closed by an empty
-// string. Nothing refers to it: "used" and the linker script's KEEP hold it in place.
-__attribute__((section(".nuvrelos.cmdmeta"), aligned(32), used))
-const unsigned char g_cmdmeta_0[NUVRELOS_CMDMETA_SIZE] =
-    "NCMD"
-    "\x01\0\0\0"
-    "Open compositor stack demo.\0"
-    "stack_demo\0";
+extern "C" {
 
 void window_stack_init(WindowStack *stack) {
   set_window(&stack->windows[0], 80, 80, 190, 118, 58, 88, 145, 1);

@@ -31,11 +31,6 @@ typedef struct WindowStack {
   int32_t grab_dy;
 } WindowStack;
 
-#define NUVRELOS_CMDMETA_SIZE 48
-
-/* The command record that the system's tools read from section .nuvrelos.cmdmeta. */
-extern const unsigned char g_cmdmeta_0[NUVRELOS_CMDMETA_SIZE];
-
 void window_stack_init(WindowStack *stack);
 /* Once per frame: the pointer and the primary button (0 or 1) now and at the previous frame. */
 void window_stack_pointer(WindowStack *stack, int32_t px, int32_t py, int32_t now, int32_t before);

@@ -1,12 +1,15 @@
-/* Every public header of the runtime must compile as C, on its own and together. */
+/* Every public C header of the runtime must compile as C, on its own and together
+   (whole_runtime.cpp includes them as C++, with <new>). */
 #include <errno.h>
 #include <fcntl.h>
 #include <gui.h>
+#include <kernel_services.h>
+#include <nuvrelos.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <syscall.h>
 #include <unistd.h>
 #include <user_crt0.h>
-#include <user_pkgmeta.h>
 
 int nuv_headers_in_c(void) { return (int)sizeof(Stream) + (int)sizeof(GuiEvent); }

@@ -1,3 +1,17 @@
 // The function-level tests call the runtime's functions one by one in this program; main is
-// only here because every program has one.
+// only here because every program has one. Every public header compiles as C++ here.
+#include <errno.h>
+#include <fcntl.h>
+#include <gui.h>
+#include <kernel_services.h>
+#include <nuvrelos.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <syscall.h>
+#include <unistd.h>
+#include <user_crt0.h>
+
+#include <new>
+
 int main(int, char **) { return 0; }

@@ -1,0 +1,53 @@
+// C++ allocation through the runtime's heap: objects and arrays made with new and new[],
+// destroyed with delete and delete[]; "exhaust" then asks for more than the heap holds.
+#include <stdio.h>
+#include <string.h>
+
+#include <new>
+
+namespace {
+
+struct Counter {
+  static int live;
+  int value;
+  Counter() : value(7) { ++live; }
+  ~Counter() { --live; }
+};
+int Counter::live = 0;
+
+struct alignas(64) Wide {
+  char bytes[64];
+};
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  if (argc > 1 && strcmp(argv[1], "exhaust") == 0) {
+    char *keep = new char[1000];
+    printf("got %d\n", keep != nullptr);
+    char *too_much = new char[2u << 20];
+    printf("survived %p\n", static_cast<void *>(too_much));
+    return 0;
+  }
+  if (argc > 1 && strcmp(argv[1], "nothrow") == 0) {
+    char *none = new (std::nothrow) char[2u << 20];
+    printf("nothrow %s\n", none == nullptr ? "null" : "block");
+    return 0;
+  }
+  Counter *one = new Counter;
+  Counter *many = new Counter[5];
+  int sum = one->value;
+  for (int i = 0; i < 5; ++i) sum += many[i].value;
+  printf("live %d sum %d\n", Counter::live, sum);
+  delete one;
+  delete[] many;
+  Wide *wide = new Wide;
+  char place[sizeof(Counter)];
+  Counter *placed = new (place) Counter;
+  printf("live %d wide aligned %d placed %d\n", Counter::live,
+         reinterpret_cast<unsigned long>(wide) % 64 == 0,
+         placed == reinterpret_cast<Counter *>(place));
+  placed->~Counter();
+  delete wide;
+  return 0;
+}
