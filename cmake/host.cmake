@@ -21,8 +21,8 @@ if(NOT UNICORN_FOUND OR UNICORN_VERSION VERSION_LESS NUV_UNICORN_MINIMUM)
                       "run scripts/setup (it unpacks Debian 13's Unicorn into .deps/), then "
                       "configure again.")
 endif()
-# Host programs find that copy at run time, from the build tree and once installed.
-set(CMAKE_INSTALL_RPATH_USE_LINK_PATH ON)
+# Host programs linking the shared copy find it through their build-tree RPATH; installed, they
+# find the one the SDK installs beside them in lib/ (sdk/CMakeLists.txt).
 # The runner links the static library when there is one (see host/CMakeLists.txt).
 unset(NUV_UNICORN_STATIC CACHE)
 find_library(NUV_UNICORN_STATIC NAMES libunicorn.a PATHS ${UNICORN_LIBRARY_DIRS} NO_DEFAULT_PATH)

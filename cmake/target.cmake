@@ -20,3 +20,16 @@ function(nuv_add_program name)
   target_compile_options(${name} PRIVATE ${NUV_TARGET_HOUSE_FLAGS})
   target_link_options(${name} PRIVATE -Wl,-Map,$<TARGET_FILE:${name}>.map)
 endfunction()
+
+# For i386 code built outside the rules above (the benchmarks' Linux twin of a program): the
+# same compile flags, the runtime's own headers, our linker script and the 32-bit libgcc.
+set(NUV_LINKER_SCRIPT ${NUVRELOS_LINKER_SCRIPT})
+execute_process(COMMAND ${CMAKE_C_COMPILER} -m32 -print-libgcc-file-name
+                OUTPUT_VARIABLE NUV_LIBGCC OUTPUT_STRIP_TRAILING_WHITESPACE)
+function(nuv_target_sources_setup tgt)
+  nuvrelos_compiler_include_dir(compiler_include)
+  target_compile_options(${tgt} PRIVATE ${NUVRELOS_COMPILE_FLAGS} "SHELL:-isystem ${compiler_include}"
+                         $<$<COMPILE_LANGUAGE:CXX>:${NUVRELOS_CXX_FLAGS}> ${NUV_TARGET_HOUSE_FLAGS}
+                         -fno-builtin -fno-tree-loop-distribute-patterns)
+  target_include_directories(${tgt} PRIVATE ${PROJECT_SOURCE_DIR}/runtime)
+endfunction()
