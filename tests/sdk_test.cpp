@@ -169,9 +169,10 @@ TEST_F(Sdk, TheTreeStandsOnItsOwn) {
   for (const auto& e : fs::directory_iterator(kPrefix + "/include/nuvrelos")) {
     headers.insert(e.path().filename().string());
   }
-  EXPECT_EQ(headers, (std::set<std::string>{"errno.h", "fcntl.h", "gui.h", "kernel_services.h",
-                                            "new", "nuvrelos.h", "stdio.h", "stdlib.h", "string.h",
-                                            "syscall.h", "unistd.h", "user_crt0.h"}));
+  EXPECT_EQ(headers,
+            (std::set<std::string>{"errno.h", "fcntl.h", "gui.h", "kernel_errors.h",
+                                   "kernel_services.h", "new", "nuvrelos.h", "stdio.h", "stdlib.h",
+                                   "string.h", "syscall.h", "unistd.h", "user_crt0.h"}));
   for (const char* file :
        {"bin/nuvrelos-run", "bin/nuvrelos-meta", "bin/nuvrelos-cc", "bin/nuvrelos-c++",
         "lib/nuvrelos/libnuvrelos.a", "lib/nuvrelos/crt0.o", "lib/nuvrelos/nuvrelos.ld",

@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <gui.h>
+#include <kernel_errors.h>
 #include <kernel_services.h>
 #include <nuvrelos.h>
 #include <stdio.h>
