@@ -121,16 +121,61 @@ TEST_F(Runner, RootDirectoryIsTheGuestsSlash) {
   EXPECT_NE(o.err.find("missing"), std::string::npos) << o.err;
 }
 
-TEST_F(Runner, GuestFaultsEndWithOneLineAndStatus139) {
-  for (std::string how : {"store-constant", "null", "ud2"}) {
-    SCOPED_TRACE(how);
-    Outcome o = run({guest_program("prog_crash"), how});
+TEST_F(Runner, GuestFaultsEndWithACrashReportAndStatus139) {
+  struct Case {
+    std::string how;
+    std::string signal;
+  };
+  for (const Case& c : {Case{"store-constant", "SIGSEGV, write of 0x"},
+                        Case{"null", "SIGSEGV, read of 0x00000000"}, Case{"ud2", "SIGILL"}}) {
+    SCOPED_TRACE(c.how);
+    Outcome o = run({guest_program("prog_crash"), c.how});
     EXPECT_EQ(o.status, 139);
     EXPECT_EQ(o.out, "started\n");
     EXPECT_TRUE(o.err.starts_with("nuvrelos-run: guest fault: ")) << o.err;
     EXPECT_NE(o.err.find(" at eip 0x"), std::string::npos) << o.err;
-    EXPECT_EQ(std::count(o.err.begin(), o.err.end(), '\n'), 1) << o.err;
+    EXPECT_NE(o.err.find("signal " + c.signal), std::string::npos) << o.err;
+    EXPECT_NE(o.err.find("eflags 0x"), std::string::npos) << o.err;
+    EXPECT_NE(o.err.find(" in main at "), std::string::npos) << o.err;
   }
+}
+
+TEST_F(Runner, CrashReportWalksBackThroughTheCallersWithTheirLines) {
+  std::string source = std::string(NUV_SOURCE_DIR) + "/tests/guest/prog_debuggee.cpp";
+  auto line_of = [&](const std::string& marker) {
+    std::ifstream in(source);
+    std::string text;
+    for (int n = 1; std::getline(in, text); ++n) {
+      if (text.find("marker: " + marker) != std::string::npos) return std::to_string(n);
+    }
+    return std::string("?");
+  };
+  std::string trace = (dir / "trace.jsonl").string();
+  Outcome o = run({"--trace", trace, guest_program("prog_debuggee"), "fault"});
+  EXPECT_EQ(o.status, 139);
+  for (std::string seen :
+       {std::string("#0 0x"), " in inner(int volatile*, int) at " + source + ":",
+        std::string("#1 0x"),
+        " in outer(int volatile*, int) at " + source + ":" + line_of("call inner"),
+        std::string("#2 0x"), " in main at " + source + ":" + line_of("call outer")}) {
+    SCOPED_TRACE(seen);
+    EXPECT_NE(o.err.find(seen), std::string::npos) << o.err;
+  }
+  // The same report closes the trace.
+  std::ifstream in(trace);
+  std::string line, last;
+  while (std::getline(in, line)) last = line;
+  nlohmann::json record = nlohmann::json::parse(last);
+  ASSERT_TRUE(record.contains("crash")) << last;
+  const auto& crash = record["crash"];
+  EXPECT_EQ(crash["signal"], "SIGSEGV");
+  EXPECT_EQ(crash["address"], 16);
+  EXPECT_EQ(crash["access"], "write");
+  EXPECT_EQ(crash["registers"]["edx"], 16);
+  ASSERT_GE(crash["backtrace"].size(), 3u);
+  EXPECT_EQ(crash["backtrace"][1]["function"], "outer(int volatile*, int)");
+  EXPECT_EQ(crash["backtrace"][1]["file"], source);
+  EXPECT_EQ(std::to_string(crash["backtrace"][1]["line"].get<int>()), line_of("call inner"));
 }
 
 TEST_F(Runner, BadCommandLinesGetOneLineAndAPointerToHelp) {

@@ -17,6 +17,9 @@ struct Compositor::Window {
   Canvas back;
   Canvas front;
   std::deque<GuiEventRecord> events;
+  // Beside each queued event: whether the program made it itself (a warp), which a recording
+  // leaves out since the replayed program makes it again.
+  std::deque<bool> made_by_program;
   bool continuous_redraw = false;
 };
 
@@ -189,16 +192,20 @@ int32_t Compositor::present(int32_t handle) {
   return 0;
 }
 
-void Compositor::queue(Window& w, const GuiEventRecord& event, bool merge_motion) {
+void Compositor::queue(Window& w, const GuiEventRecord& event, bool merge_motion, bool by_program) {
   if (event.type == kEventPointer) last_buttons_ = event.word3;
   // The mouse reports far more motion than a program draws frames; a move that changes no
   // button replaces the move before it, so presses and releases are never lost in the flood.
   if (merge_motion && event.type == kEventPointer && !w.events.empty() &&
       w.events.back().type == kEventPointer && w.events.back().word3 == event.word3) {
     w.events.back() = event;
+    w.made_by_program.back() = by_program;
     return;
   }
-  if (w.events.size() < kMaxQueuedEvents) w.events.push_back(event);
+  if (w.events.size() < kMaxQueuedEvents) {
+    w.events.push_back(event);
+    w.made_by_program.push_back(by_program);
+  }
 }
 
 void Compositor::inject_event(const GuiEventRecord& event) {
@@ -239,7 +246,12 @@ int32_t Compositor::peek_event(int32_t handle, GuiEventRecord* out, bool wait) {
 
 void Compositor::drop_event(int32_t handle) {
   Window* w = window(handle);
-  if (w && !w->events.empty()) w->events.pop_front();
+  if (!w || w->events.empty()) return;
+  if (recording_ && handle == shown_ && !w->made_by_program.front()) {
+    received_.push_back({presents_, w->events.front()});
+  }
+  w->events.pop_front();
+  w->made_by_program.pop_front();
 }
 
 int32_t Compositor::content_size(int32_t handle, int32_t* width, int32_t* height) {
@@ -275,7 +287,7 @@ int32_t Compositor::warp_pointer(int32_t handle, int32_t x, int32_t y) {
   if (display_) {
     display_->warp_pointer(x, y);  // the motion comes back as an event
   } else {
-    queue(*w, pointer_event(x, y, last_buttons_), false);
+    queue(*w, pointer_event(x, y, last_buttons_), false, true);
   }
   return 0;
 }

@@ -24,6 +24,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "host/gui/gui_config.h"
 #include "host/gui/gui_event.h"
@@ -85,6 +86,10 @@ class Compositor {
   uint32_t frames_presented() const { return presents_; }
   // Input as if the user had made it, for the shown window.
   void inject_event(const GuiEventRecord& event);
+  // Keeps every event the program takes from the shown window, with the frame it took it in:
+  // played back as a scenario, the same events reach the program in the same frames.
+  void set_recording(bool on) { recording_ = on; }
+  const std::vector<ScenarioEvent>& received() const { return received_; }
 
  private:
   struct Window;
@@ -94,7 +99,7 @@ class Compositor {
   bool prepare_font();
   void release_scenario_events();
   void pump_display(int timeout_ms);
-  void queue(Window& w, const GuiEventRecord& event, bool merge_motion);
+  void queue(Window& w, const GuiEventRecord& event, bool merge_motion, bool by_program = false);
   bool save_screenshot(const Surface& picture, uint32_t frame);
   int32_t host_failure(const std::string& message);
   void end_run(int32_t status, std::string message);
@@ -110,6 +115,8 @@ class Compositor {
   size_t next_scenario_event_ = 0;
   size_t next_screenshot_ = 0;
   int32_t last_buttons_ = 0;
+  bool recording_ = false;
+  std::vector<ScenarioEvent> received_;
 };
 
 }  // namespace nuv

@@ -40,13 +40,15 @@ std::pair<int32_t, int32_t> pair_of(const json& v, const std::string& where, int
           static_cast<int32_t>(integer(v[1], where + "[1]", min, max))};
 }
 
+constexpr std::pair<const char*, int32_t> kNamedKeys[] = {
+    {"Escape", kKeyEscape}, {"Enter", 13}, {"Tab", 9}, {"Backspace", 8}, {"Space", 32}};
+
 int32_t key_code(const json& v, const std::string& where) {
   if (v.is_number_integer()) return int32(v, where);
   if (!v.is_string()) fail(where, "must be a key code or a key name");
   std::string name = v.get<std::string>();
   if (name.size() == 1) return static_cast<uint8_t>(name[0]);
-  static const std::pair<const char*, int32_t> kNamed[] = {
-      {"Escape", kKeyEscape}, {"Enter", 13}, {"Tab", 9}, {"Backspace", 8}, {"Space", 32}};
+  const auto& kNamed = kNamedKeys;
   for (const auto& [n, code] : kNamed) {
     if (name == n) return code;
   }
@@ -161,6 +163,30 @@ Scenario parse_scenario(std::string_view json_text) {
   json doc = json::parse(json_text, nullptr, false);
   if (doc.is_discarded()) throw ScenarioError("not valid JSON");
   return parse_document(doc);
+}
+
+json recorded_scenario(const std::vector<ScenarioEvent>& events, int32_t width, int32_t height,
+                       uint32_t frames) {
+  json list = json::array();
+  for (const ScenarioEvent& e : events) {
+    json entry{{"frame", e.frame}};
+    if (e.event.type == kEventPointer) {
+      entry["pointer"] = {{"x", e.event.word1}, {"y", e.event.word2}, {"buttons", e.event.word3}};
+    } else {
+      int32_t code = e.event.word1;
+      json key = code;
+      for (const auto& [name, named] : kNamedKeys) {
+        if (code == named) key = name;
+      }
+      if (key.is_number() && code > 32 && code < 127) key = std::string(1, static_cast<char>(code));
+      entry["key"] = key;
+    }
+    list.push_back(entry);
+  }
+  json doc{{"description", "a recorded session"}, {"size", {width, height}}, {"events", list}};
+  // A limit of 0 is no scenario's: a session that presented nothing just has no limit.
+  if (frames > 0) doc["frame_limit"] = frames;
+  return doc;
 }
 
 Scenario load_scenario(const std::filesystem::path& path) {

@@ -56,6 +56,11 @@ struct Scenario {
   std::optional<uint32_t> frame_limit;
 };
 
+// A scenario document that plays `events` in a run of the given content size and ends it after
+// `frames` presents (the recording of a session; keys are written by name where they have one).
+nlohmann::json recorded_scenario(const std::vector<ScenarioEvent>& events, int32_t width,
+                                 int32_t height, uint32_t frames);
+
 // Both throw ScenarioError naming the member at fault.
 Scenario parse_scenario(std::string_view json_text);
 Scenario load_scenario(const std::filesystem::path& path);

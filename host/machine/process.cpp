@@ -199,6 +199,8 @@ RunResult Process::execute(uint32_t begin, uint32_t until, uint64_t count) {
   hooks_->address.reset();
   hooks_->access.clear();
   kernel_->reset_exit();
+  // A pause asked for between runs is stale; whoever wants one during this run asks again.
+  hooks_->pause = false;
   uc_err rc = uc_emu_start(uc_, begin, until, 0, count);
   bool paused = hooks_->pause.exchange(false);
   uint32_t eip = 0;

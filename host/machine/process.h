@@ -55,7 +55,8 @@ class Process {
   // them (0: no limit).
   bool prepare(const std::vector<std::string>& args, uint32_t stack_offset = 0);
   RunResult resume(uint64_t max_instructions = 0);
-  // Ends the current resume() as Paused; safe from hooks and from another thread.
+  // Ends the current resume() as Paused; safe from hooks and from another thread. A request
+  // between runs is dropped when the next one starts.
   void request_pause();
 
   // Calls the function at `function` with cdecl 32-bit slots; ends at its return, at the exit

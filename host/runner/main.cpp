@@ -19,11 +19,13 @@
 #include "host/kernel/trace.h"
 #include "host/machine/process.h"
 #include "host/runner/command_line.h"
+#include "host/runner/debug_run.h"
 
 namespace {
 
 constexpr const char* kCommand = "nuvrelos-run";
 constexpr int kFaultStatus = 139;
+constexpr int kHostFailureStatus = 125;
 // A headless run without a scenario's own limit stops after this many frames (ten seconds of
 // the demo's virtual time): nobody can press q there.
 constexpr uint32_t kHeadlessFrameLimit = 600;
@@ -192,6 +194,15 @@ int main(int argc, char** argv) {
       ->type_name("LIST");
   GuiOptions gui;
   add_gui_options(app, gui);
+  std::optional<uint16_t> gdb_port;
+  std::string record_path;
+  app.add_option("--gdb", gdb_port,
+                 "Wait for gdb on 127.0.0.1:PORT before the first instruction (0: any free "
+                 "port); then `target remote :PORT` in gdb")
+      ->check(CLI::Range(0, 65535));
+  app.add_option("--record", record_path,
+                 "Write the input the program received, frame by frame, to this scenario file "
+                 "(replay it with --scenario)");
   // Everything from PROGRAM on belongs to the guest, options included.
   app.prefix_command();
   if (auto status = nuv::cli::parse(app, argc, argv, version_line())) return *status;
@@ -242,8 +253,25 @@ int main(int argc, char** argv) {
     process->kernel().add_observer(
         nuv::trace_writer(stderr, nuv::TraceFormat::Strace, filter, true));
   }
-  nuv::RunResult r = process->run(guest_args);
+  if (!record_path.empty()) process->kernel().compositor().set_recording(true);
+  std::FILE* trace_out = trace.file;
+  nuv::RunResult r;
+  if (gdb_port) {
+    nuv::runner::DebugOutcome o =
+        nuv::runner::run_under_gdb(*process, guest_args, *gdb_port, trace_out);
+    if (!o.result) {
+      if (!record_path.empty()) nuv::runner::write_recording(*process, record_path);
+      return o.status;
+    }
+    r = *o.result;
+  } else {
+    r = process->run(guest_args);
+  }
   if (!gui.save_last.empty()) save_last_frame(*process, gui.save_last);
+  if (!record_path.empty() && !nuv::runner::write_recording(*process, record_path) &&
+      r.end == nuv::RunResult::End::Exited) {
+    return kHostFailureStatus;
+  }
   switch (r.end) {
     case nuv::RunResult::End::Exited:
       return static_cast<int>(static_cast<uint32_t>(r.status) & 0xFF);
@@ -253,7 +281,7 @@ int main(int argc, char** argv) {
     case nuv::RunResult::End::Returned:
     case nuv::RunResult::End::Paused:
     case nuv::RunResult::End::Fault:
-      std::cerr << "nuvrelos-run: guest fault: " << r.message << "\n";
+      nuv::runner::report_crash(*process, r, trace_out);
       return kFaultStatus;
   }
   return kFaultStatus;

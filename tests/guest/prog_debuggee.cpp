@@ -1,6 +1,6 @@
 // Calls through two functions of its own, so a debugger and a crash report have frames to
-// show; with "fault" it stores through a bad pointer inside the innermost one. The functions
-// stay out of line so a debugger can stop in them.
+// show; with "fault" it stores through a bad pointer inside the innermost one, with "spin" it
+// never ends. The functions stay out of line so a debugger can stop in them.
 #include <string.h>
 #include <unistd.h>
 
@@ -19,8 +19,12 @@ __attribute__((noinline)) int outer(volatile int *where, int value) {
 int main(int argc, char **argv) {
   volatile int local = 0;
   volatile int *where = &local;
-  if (argc > 1 && strcmp(argv[1], "fault") == 0) where = reinterpret_cast<volatile int *>(16);
-  int r = outer(where, 5);  // marker: call outer
+  const char *how = argc > 1 ? argv[1] : "";
+  if (strcmp(how, "fault") == 0) where = reinterpret_cast<volatile int *>(16);
+  while (strcmp(how, "spin") == 0 && g_counter != 0) {
+  }
+  int r = outer(where, 5);    // marker: call outer
+  g_counter = g_counter + 1;  // marker: counter
   write(1, "done\n", 5);
   return r - 15;
 }

@@ -1,0 +1,116 @@
+#include "host/debug/crash_report.h"
+
+#include <cinttypes>
+#include <cstdio>
+
+#include "host/debug/cpu_state.h"
+
+namespace nuv::debug {
+
+namespace {
+
+std::string hex32(uint32_t v) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "0x%08" PRIx32, v);
+  return buf;
+}
+
+std::string eflags_text(uint32_t flags) {
+  static constexpr std::pair<int, const char*> kBits[] = {{0, "CF"}, {2, "PF"},  {4, "AF"},
+                                                          {6, "ZF"}, {7, "SF"},  {8, "TF"},
+                                                          {9, "IF"}, {10, "DF"}, {11, "OF"}};
+  std::string s = "[";
+  for (auto [bit, name] : kBits) {
+    if (flags & (1u << bit)) s += std::string(" ") + name;
+  }
+  return s + " ]";
+}
+
+}  // namespace
+
+const char* signal_name(int signal) {
+  switch (signal) {
+    case 4:
+      return "SIGILL";
+    case 5:
+      return "SIGTRAP";
+    case 8:
+      return "SIGFPE";
+    case 11:
+      return "SIGSEGV";
+    default:
+      return "SIGSEGV";
+  }
+}
+
+CrashReport make_crash_report(Process& process, const RunResult& fault, const DebugInfo* info) {
+  CrashReport report;
+  report.fault = fault.message;
+  report.signal = fault.signal;
+  report.address = fault.fault_address;
+  report.access = fault.access;
+  auto regs = i386_registers();
+  for (size_t i = 0; i <= static_cast<size_t>(kGdbGs); ++i) {
+    uint32_t v = 0;
+    read_register(process.engine(), i, reinterpret_cast<uint8_t*>(&v));
+    report.registers.emplace_back(regs[i].name, v);
+  }
+  Registers unwind_regs = read_unwind_registers(process.engine());
+  if (info == nullptr) {
+    report.backtrace.push_back(Frame{unwind_regs[kEip], nullptr, std::nullopt});
+    return report;
+  }
+  GuestMemory& memory = process.memory();
+  report.backtrace = info->unwind(unwind_regs, [&memory](uint32_t at, uint32_t& v) {
+    return memory.copy_in(at, &v, sizeof v);
+  });
+  return report;
+}
+
+std::string format_crash_report(const CrashReport& r) {
+  const std::string prefix = "nuvrelos-run: ";
+  std::string s = prefix + "guest fault: " + r.fault + "\n";
+  s += prefix + "  signal " + signal_name(r.signal);
+  if (r.address) s += ", " + (r.access.empty() ? "access" : r.access) + " of " + hex32(*r.address);
+  s += "\n";
+  for (size_t i = 0; i < r.registers.size(); ++i) {
+    if (i % 4 == 0) s += prefix + " ";
+    const auto& [name, value] = r.registers[i];
+    char buf[32];
+    std::snprintf(buf, sizeof buf, " %-6s 0x%08" PRIx32, name.c_str(), value);
+    s += buf;
+    if (name == "eflags") s += " " + eflags_text(value);
+    if (i % 4 == 3 || i + 1 == r.registers.size()) s += "\n";
+  }
+  s += prefix + "  backtrace:\n";
+  for (size_t i = 0; i < r.backtrace.size(); ++i) {
+    s += prefix + "    #" + std::to_string(i) + " " + describe(r.backtrace[i]) + "\n";
+  }
+  return s;
+}
+
+nlohmann::json crash_record(const CrashReport& r) {
+  nlohmann::json regs = nlohmann::json::object();
+  for (const auto& [name, value] : r.registers) regs[name] = value;
+  nlohmann::json frames = nlohmann::json::array();
+  for (const Frame& f : r.backtrace) {
+    nlohmann::json frame{{"pc", f.pc},
+                         {"function", f.function ? nlohmann::json(f.function->name) : nullptr}};
+    if (f.line) {
+      frame["file"] = f.line->file;
+      frame["line"] = f.line->line;
+    }
+    frames.push_back(frame);
+  }
+  nlohmann::json crash{{"fault", r.fault},
+                       {"signal", signal_name(r.signal)},
+                       {"registers", regs},
+                       {"backtrace", frames}};
+  if (r.address) {
+    crash["address"] = *r.address;
+    crash["access"] = r.access;
+  }
+  return nlohmann::json{{"crash", crash}};
+}
+
+}  // namespace nuv::debug

@@ -1,0 +1,38 @@
+// The debugger's connection: listens on the loopback interface only, takes one debugger, and
+// serves it packets until it kills the program, detaches or goes away.
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+#include "host/debug/process_target.h"
+
+namespace nuv::debug {
+
+struct GdbServerError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+class GdbServer {
+ public:
+  // Listens on 127.0.0.1:port (0: any free port); throws GdbServerError naming the problem
+  // (a port in use among them).
+  explicit GdbServer(uint16_t port);
+  ~GdbServer();
+  GdbServer(const GdbServer&) = delete;
+  GdbServer& operator=(const GdbServer&) = delete;
+
+  uint16_t port() const { return port_; }
+
+  enum class End { Killed, Detached, Disconnected };
+  // Waits for the debugger, then answers it. The program stays stopped until it says
+  // otherwise; after Detached or Disconnected it is the caller's to run on.
+  End serve(ProcessTarget& target);
+
+ private:
+  int listen_fd_ = -1;
+  uint16_t port_ = 0;
+};
+
+}  // namespace nuv::debug

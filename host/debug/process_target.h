@@ -1,0 +1,70 @@
+// A guest process as the debugger's target: registers and memory through Unicorn, breakpoints
+// checked by a hook on every instruction, write watchpoints as memory hooks, and runs that a
+// Ctrl-C from the debugger can pause.
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+
+#include "host/debug/gdb_session.h"
+#include "host/machine/process.h"
+
+namespace nuv::debug {
+
+class ProcessTarget : public gdb::Target {
+ public:
+  explicit ProcessTarget(Process& process);
+  ~ProcessTarget() override;
+  ProcessTarget(const ProcessTarget&) = delete;
+  ProcessTarget& operator=(const ProcessTarget&) = delete;
+
+  size_t register_count() const override;
+  int register_size(size_t index) const override;
+  void read_register(size_t index, uint8_t* out) override;
+  bool write_register(size_t index, const uint8_t* in) override;
+  size_t read_memory(uint32_t addr, uint8_t* out, size_t n) override;
+  bool write_memory(uint32_t addr, const uint8_t* in, size_t n) override;
+  bool insert_point(int type, uint32_t addr, uint32_t length) override;
+  bool remove_point(int type, uint32_t addr, uint32_t length) override;
+  gdb::Stop resume(bool step) override;
+  gdb::Stop deliver(int signal) override;
+  const std::string& target_xml() const override;
+
+  // Pauses a run in progress (from any thread): the debugger's Ctrl-C.
+  void interrupt();
+  // Something to hold for the length of each run, e.g. a thread that watches for Ctrl-C.
+  std::function<std::shared_ptr<void>()> on_run;
+  // Drops every breakpoint and watchpoint: the program goes on without the debugger.
+  void clear_points();
+
+  // The last run's outcome as the process reported it (a fault's registers stay in the CPU).
+  const RunResult& last_result() const { return last_; }
+  // The program ran to its end under the debugger, or a signal the debugger let through
+  // ended it (0: none did).
+  bool ended() const { return ended_; }
+  int fatal_signal() const { return fatal_signal_; }
+
+ private:
+  static void on_code(struct uc_struct* uc, uint64_t address, uint32_t size, void* user);
+  static void on_watch(struct uc_struct* uc, int type, uint64_t address, int size, int64_t value,
+                       void* user);
+
+  Process& process_;
+  std::set<uint32_t> breakpoints_;
+  std::map<std::pair<uint32_t, uint32_t>, uint64_t> watches_;  // (address, length) -> hook
+  bool first_ = false;      // the next instruction is the first of a resume
+  bool stepping_ = false;
+  bool stop_next_ = false;  // a watched write happened: stop before the next instruction
+  std::optional<uint32_t> watch_hit_;
+  std::atomic<bool> interrupted_{false};
+  RunResult last_;
+  bool ended_ = false;
+  int fatal_signal_ = 0;
+  uint64_t code_hook_ = 0;
+};
+
+}  // namespace nuv::debug

@@ -1,0 +1,101 @@
+#include "host/runner/debug_run.h"
+
+#include <fstream>
+#include <iostream>
+#include <nlohmann/json.hpp>
+
+#include "host/debug/crash_report.h"
+#include "host/debug/gdb_server.h"
+#include "host/gui/compositor.h"
+#include "host/gui/scenario.h"
+
+namespace nuv::runner {
+
+namespace {
+
+constexpr int kUsageStatus = 2;
+constexpr int kKilledStatus = 128 + 9;
+
+}  // namespace
+
+void report_crash(Process& process, const RunResult& fault, std::FILE* trace) {
+  std::unique_ptr<debug::DebugInfo> info;
+  try {
+    info = debug::DebugInfo::open(process.image().path());
+  } catch (const debug::DebugInfoError&) {
+    // No symbols to be had: the report still names the address.
+  }
+  RunResult what = fault;
+  if (what.message.empty()) what.message = "the program returned from its entry point";
+  if (what.signal == 0) what.signal = 11;
+  debug::CrashReport report = debug::make_crash_report(process, what, info.get());
+  std::cerr << debug::format_crash_report(report) << std::flush;
+  if (trace) {
+    std::string record = debug::crash_record(report).dump() + "\n";
+    std::fwrite(record.data(), 1, record.size(), trace);
+    std::fflush(trace);
+  }
+}
+
+DebugOutcome run_under_gdb(Process& process, const std::vector<std::string>& args, uint16_t port,
+                           std::FILE* trace) {
+  DebugOutcome out;
+  if (!process.prepare(args)) {
+    RunResult r;
+    r.end = RunResult::End::Fault;
+    r.message = "the argument list does not fit on the stack";
+    out.result = r;
+    return out;
+  }
+  std::optional<debug::GdbServer> server;
+  try {
+    server.emplace(port);
+  } catch (const debug::GdbServerError& e) {
+    std::cerr << "nuvrelos-run: --gdb: " << e.what() << "\n";
+    out.status = kUsageStatus;
+    return out;
+  }
+  std::cerr << "nuvrelos-run: waiting for gdb on 127.0.0.1:" << server->port()
+            << " (target remote :" << server->port() << ")\n"
+            << std::flush;
+  debug::ProcessTarget target(process);
+  debug::GdbServer::End end = server->serve(target);
+  if (target.fatal_signal() != 0) {
+    report_crash(process, target.last_result(), trace);
+    out.status = 128 + target.fatal_signal();
+    return out;
+  }
+  if (target.ended()) {
+    out.result = target.last_result();
+    return out;
+  }
+  if (end == debug::GdbServer::End::Killed) {
+    out.status = kKilledStatus;
+    return out;
+  }
+  // Detached, or the debugger went away: the program goes on by itself.
+  target.clear_points();
+  out.result = process.resume();
+  return out;
+}
+
+bool write_recording(Process& process, const std::string& path) {
+  const Compositor& c = process.kernel().compositor();
+  int32_t width = 0, height = 0;
+  const Surface* picture = c.presented(c.shown_handle());
+  if (picture) {
+    width = picture->width;
+    height = picture->height;
+  }
+  nlohmann::json doc = recorded_scenario(c.received(), width, height, c.frames_presented());
+  if (!picture) doc.erase("size");
+  std::ofstream file(path, std::ios::out | std::ios::trunc);
+  file << doc.dump(2) << '\n';
+  if (!file.flush()) {
+    std::cerr << "nuvrelos-run: --record: cannot write " << path << "\n";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace nuv::runner
