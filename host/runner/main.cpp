@@ -20,6 +20,7 @@
 #include "host/machine/process.h"
 #include "host/runner/command_line.h"
 #include "host/runner/debug_run.h"
+#include "host/runner/measures.h"
 
 namespace {
 
@@ -203,6 +204,8 @@ int main(int argc, char** argv) {
   app.add_option("--record", record_path,
                  "Write the input the program received, frame by frame, to this scenario file "
                  "(replay it with --scenario)");
+  nuv::MeasureOptions measure;
+  nuv::add_measure_options(app, measure);
   // Everything from PROGRAM on belongs to the guest, options included.
   app.prefix_command();
   if (auto status = nuv::cli::parse(app, argc, argv, version_line())) return *status;
@@ -253,6 +256,12 @@ int main(int argc, char** argv) {
     process->kernel().add_observer(
         nuv::trace_writer(stderr, nuv::TraceFormat::Strace, filter, true));
   }
+  std::unique_ptr<nuv::RunMeasures> measures;
+  try {
+    measures = std::make_unique<nuv::RunMeasures>(*process, measure, guest_args);
+  } catch (const std::exception& e) {
+    return nuv::cli::usage_error(kCommand, e.what());
+  }
   if (!record_path.empty()) process->kernel().compositor().set_recording(true);
   std::FILE* trace_out = trace.file;
   nuv::RunResult r;
@@ -261,6 +270,7 @@ int main(int argc, char** argv) {
         nuv::runner::run_under_gdb(*process, guest_args, *gdb_port, trace_out);
     if (!o.result) {
       if (!record_path.empty()) nuv::runner::write_recording(*process, record_path);
+      measures->finish();
       return o.status;
     }
     r = *o.result;
@@ -268,21 +278,27 @@ int main(int argc, char** argv) {
     r = process->run(guest_args);
   }
   if (!gui.save_last.empty()) save_last_frame(*process, gui.save_last);
+  // The measurements of a run that went wrong are still worth having: written in every case.
+  bool measured = measures->finish();
   if (!record_path.empty() && !nuv::runner::write_recording(*process, record_path) &&
       r.end == nuv::RunResult::End::Exited) {
     return kHostFailureStatus;
   }
+  int status = kFaultStatus;
   switch (r.end) {
     case nuv::RunResult::End::Exited:
-      return static_cast<int>(static_cast<uint32_t>(r.status) & 0xFF);
+      status = static_cast<int>(static_cast<uint32_t>(r.status) & 0xFF);
+      break;
     case nuv::RunResult::End::Stopped:
       std::cerr << "nuvrelos-run: " << r.message << "\n";
-      return static_cast<int>(static_cast<uint32_t>(r.status) & 0xFF);
+      status = static_cast<int>(static_cast<uint32_t>(r.status) & 0xFF);
+      break;
     case nuv::RunResult::End::Returned:
     case nuv::RunResult::End::Paused:
     case nuv::RunResult::End::Fault:
       nuv::runner::report_crash(*process, r, trace_out);
-      return kFaultStatus;
+      status = kFaultStatus;
+      break;
   }
-  return kFaultStatus;
+  return measured ? status : kHostFailureStatus;
 }

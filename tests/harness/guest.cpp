@@ -2,9 +2,15 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <map>
+
+#include "host/measure/lcov.h"
 
 #ifndef NUV_BINARY_DIR
 #error "NUV_BINARY_DIR must name the build directory"
@@ -19,8 +25,52 @@ std::string guest_program(std::string_view name) {
   return (bin / "programs" / name / name).string();
 }
 
+namespace {
+
+// Every guest of this test process adds what it ran; the tracefiles, one per program, are
+// written when the process ends (scripts/coverage merges them across processes).
+class CoverageCollector {
+ public:
+  // Null unless NUV_COVERAGE_DIR names a directory to write to.
+  static CoverageCollector* get() {
+    static CoverageCollector collector;
+    return collector.dir_.empty() ? nullptr : &collector;
+  }
+
+  void add(const std::string& program, const std::vector<CodeBlock>& ran) {
+    auto it = maps_.find(program);
+    if (it == maps_.end()) it = maps_.emplace(program, SourceMap::read(program)).first;
+    merge(runs_[program], line_coverage(it->second, ran));
+  }
+
+  ~CoverageCollector() {
+    for (auto& [program, coverage] : runs_) {
+      keep_files(coverage,
+                 [](const std::string& f) { return std::filesystem::is_regular_file(f); });
+      std::string name = std::filesystem::path(program).stem().string();
+      std::ofstream out(dir_ / (name + "-" + std::to_string(::getpid()) + ".info"));
+      write_lcov(out, lcov_test_name(name), coverage);
+    }
+  }
+
+ private:
+  CoverageCollector() {
+    const char* dir = std::getenv("NUV_COVERAGE_DIR");
+    if (dir != nullptr && *dir != '\0') {
+      dir_ = dir;
+      std::filesystem::create_directories(dir_);
+    }
+  }
+
+  std::filesystem::path dir_;
+  std::map<std::string, SourceMap> maps_;
+  std::map<std::string, LineCoverage> runs_;
+};
+
+}  // namespace
+
 Guest::Guest(std::string_view program, GuestOptions options)
-    : root_(options.root), input_(std::move(options.input)) {
+    : program_name_(program), root_(options.root), input_(std::move(options.input)) {
   if (root_.empty()) {
     std::string tmpl = (std::filesystem::temp_directory_path() / "nuv-root-XXXXXX").string();
     if (::mkdtemp(tmpl.data()) == nullptr) throw std::runtime_error("cannot make a temp dir");
@@ -39,9 +89,18 @@ Guest::Guest(std::string_view program, GuestOptions options)
   config.gui = options.gui;
   process_ = std::make_unique<Process>(guest_program(program), std::move(config));
   process_->kernel().set_recording(true);
+  if (CoverageCollector::get() != nullptr) coverage_ = std::make_unique<BlockCoverage>(*process_);
 }
 
 Guest::~Guest() {
+  if (coverage_) {
+    try {
+      CoverageCollector::get()->add(guest_program(program_name_), coverage_->blocks());
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "coverage of %s lost: %s\n", program_name_.c_str(), e.what());
+    }
+    coverage_.reset();
+  }
   process_.reset();
   if (own_root_) {
     std::error_code ec;

@@ -12,6 +12,7 @@
 
 #include "host/kernel/kernel.h"
 #include "host/machine/process.h"
+#include "host/measure/block_coverage.h"
 #include "runtime/kernel_services.h"
 
 namespace nuv::test {
@@ -69,12 +70,15 @@ class Guest {
   const std::filesystem::path& root() const { return root_; }
 
  private:
+  std::string program_name_;
   std::filesystem::path root_;
   bool own_root_ = false;
   std::string input_;
   size_t input_pos_ = 0;
   std::string console_;
   std::unique_ptr<Process> process_;
+  // With NUV_COVERAGE_DIR set, what this guest ran goes into that directory's tracefiles.
+  std::unique_ptr<BlockCoverage> coverage_;
   uint32_t scratch_used_ = 0;
 };
 

@@ -1,0 +1,47 @@
+// The runner's --coverage and --profile: hooks set before the run, files written after it.
+#pragma once
+
+#include <CLI/CLI.hpp>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "host/machine/process.h"
+#include "host/measure/block_coverage.h"
+#include "host/measure/profiler.h"
+#include "host/measure/source_map.h"
+
+namespace nuv {
+
+struct MeasureOptions {
+  std::string coverage;  // lcov tracefile
+  std::string profile;
+  std::string profile_format = "callgrind";
+};
+
+void add_measure_options(CLI::App& app, MeasureOptions& options);
+
+class RunMeasures {
+ public:
+  // Opens the output files and reads the program's line table before anything runs, so a
+  // path that cannot be written fails at once. Throws std::runtime_error naming the problem.
+  RunMeasures(Process& process, const MeasureOptions& options,
+              const std::vector<std::string>& args);
+  ~RunMeasures();
+
+  // Writes the files; false after saying on standard error what could not be written.
+  bool finish();
+
+ private:
+  MeasureOptions options_;
+  std::string program_;
+  std::string command_;
+  SourceMap map_;
+  std::ofstream coverage_out_;
+  std::ofstream profile_out_;
+  std::unique_ptr<BlockCoverage> coverage_;
+  std::unique_ptr<Profiler> profiler_;
+};
+
+}  // namespace nuv

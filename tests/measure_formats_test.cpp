@@ -1,0 +1,185 @@
+// Coverage and profile files from hand-made line data: which lines and functions a run
+// reached, the lcov records genhtml reads, and the callgrind and folded-stack texts.
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "host/measure/lcov.h"
+#include "host/measure/profile_writers.h"
+#include "runtime/kernel_services.h"
+
+namespace nuv {
+namespace {
+
+// /src/a.c: f at [0x100, 0x120): line 10, 11, then 12 and 13 share one range (an inlined call
+// and its body). /src/b.h line 5 is inlined into g at [0x120, 0x140), whose own line is 20.
+SourceMap sample() {
+  return SourceMap({"/src/a.c", "/src/b.h"},
+                   {{0x100, 0x108, 0, 10},
+                    {0x108, 0x110, 0, 11},
+                    {0x110, 0x120, 0, 12},
+                    {0x110, 0x120, 0, 13},
+                    {0x130, 0x140, 0, 20},
+                    {0x120, 0x130, 1, 5}},
+                   {{"g()", "_Z1gv", 0x120, 0x140, 0, 20}, {"f", "f", 0x100, 0x120, 0, 10}});
+}
+
+using Lines = std::map<uint32_t, uint64_t>;
+
+TEST(LineCoverage, ALineCountsWhenAnyOfItsCodeRan) {
+  struct Case {
+    const char* what;
+    std::vector<CodeBlock> ran;
+    Lines a_c;
+    Lines b_h;
+  };
+  const Case cases[] = {
+      {"nothing ran", {}, {{10, 0}, {11, 0}, {12, 0}, {13, 0}, {20, 0}}, {{5, 0}}},
+      {"one whole line", {{0x100, 0x108}}, {{10, 1}, {11, 0}, {12, 0}, {13, 0}, {20, 0}}, {{5, 0}}},
+      {"a block from the middle of one line into the next",
+       {{0x104, 0x10A}},
+       {{10, 1}, {11, 1}, {12, 0}, {13, 0}, {20, 0}},
+       {{5, 0}}},
+      {"a block ending where a line begins leaves it out",
+       {{0x108, 0x110}},
+       {{10, 0}, {11, 1}, {12, 0}, {13, 0}, {20, 0}},
+       {{5, 0}}},
+      {"lines sharing code count together",
+       {{0x118, 0x119}},
+       {{10, 0}, {11, 0}, {12, 1}, {13, 1}, {20, 0}},
+       {{5, 0}}},
+      {"inlined code counts in its own file",
+       {{0x120, 0x124}},
+       {{10, 0}, {11, 0}, {12, 0}, {13, 0}, {20, 0}},
+       {{5, 1}}},
+      {"code outside every line counts nowhere",
+       {{0x0, 0x100}, {0x140, 0x200}},
+       {{10, 0}, {11, 0}, {12, 0}, {13, 0}, {20, 0}},
+       {{5, 0}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    LineCoverage cov = line_coverage(sample(), c.ran);
+    EXPECT_EQ(cov["/src/a.c"].lines, c.a_c);
+    EXPECT_EQ(cov["/src/b.h"].lines, c.b_h);
+  }
+}
+
+TEST(LineCoverage, AFunctionCountsWhenItsEntryRan) {
+  struct Case {
+    const char* what;
+    std::vector<CodeBlock> ran;
+    uint64_t f, g;
+  };
+  const Case cases[] = {
+      {"entry block", {{0x100, 0x104}}, 1, 0},
+      {"a block that starts before the entry and runs into it", {{0x11C, 0x124}}, 0, 1},
+      {"a block after the entry only", {{0x104, 0x110}, {0x130, 0x140}}, 0, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    LineCoverage cov = line_coverage(sample(), c.ran);
+    EXPECT_EQ(cov["/src/a.c"].functions["f"].hits, c.f);
+    EXPECT_EQ(cov["/src/a.c"].functions["_Z1gv"].hits, c.g);
+    EXPECT_EQ(cov["/src/a.c"].functions["_Z1gv"].line, 20u);
+  }
+}
+
+TEST(LineCoverage, MergedRunsAddUpAndKeepLinesOnlyOneOfThemKnows) {
+  LineCoverage a = line_coverage(sample(), {{0x100, 0x110}});
+  LineCoverage b = line_coverage(sample(), {{0x108, 0x120}});
+  b["/src/c.c"].lines[7] = 1;
+  merge(a, b);
+  EXPECT_EQ(a["/src/a.c"].lines, (Lines{{10, 1}, {11, 2}, {12, 1}, {13, 1}, {20, 0}}));
+  EXPECT_EQ(a["/src/a.c"].functions["f"].hits, 1u);
+  EXPECT_EQ(a["/src/c.c"].lines, (Lines{{7, 1}}));
+}
+
+TEST(Lcov, OneRecordPerFileWithItsTotals) {
+  LineCoverage cov = line_coverage(sample(), {{0x100, 0x108}, {0x120, 0x128}});
+  keep_files(cov, [](const std::string& f) { return f == "/src/a.c"; });
+  std::ostringstream out;
+  write_lcov(out, "prog", cov);
+  EXPECT_EQ(out.str(),
+            "TN:prog\nSF:/src/a.c\n"
+            "FN:10,f\nFN:20,_Z1gv\nFNDA:1,f\nFNDA:1,_Z1gv\nFNF:2\nFNH:2\n"
+            "DA:10,1\nDA:11,0\nDA:12,0\nDA:13,0\nDA:20,0\nLF:5\nLH:1\nend_of_record\n");
+}
+
+TEST(Lcov, TestNamesKeepOnlyWhatLcovAllows) {
+  struct Case {
+    std::string in, out;
+  };
+  const Case cases[] = {{"stack_demo", "stack_demo"},
+                        {"prog-branches.v2", "prog_branches_v2"},
+                        {"", "run"},
+                        {"caf\xc3\xa9", "caf__"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.in);
+    EXPECT_EQ(lcov_test_name(c.in), c.out);
+  }
+}
+
+// f runs 3 instructions on line 10 and calls g twice from line 11; g runs 4 of its own on
+// line 20 and 2 inlined from b.h, and calls the write service once.
+RawProfile sample_profile() {
+  RawProfile p;
+  p.base = 0x100;
+  p.instructions.assign(0x40, 0);
+  p.instructions[0x00] = 2;  // f, line 10
+  p.instructions[0x04] = 1;  // f, line 10
+  p.instructions[0x08] = 2;  // f, line 11: the call, twice
+  p.instructions[0x20] = 2;  // g, b.h line 5
+  p.instructions[0x30] = 4;  // g, line 20: the int 0x80 among them
+  p.calls[{0x108, 0x120}] = CallEdge{2, 6, 1};
+  p.kernel_calls[{0x130, SVC_write}] = 1;
+  p.stacks[{0x100}] = 5;
+  p.stacks[{0x100, 0x120}] = 6;
+  p.total_instructions = 11;
+  p.total_kernel_calls = 1;
+  return p;
+}
+
+TEST(Callgrind, CostsByLineCallsWithInclusiveCostAndKernelCalls) {
+  std::ostringstream out;
+  write_callgrind(out, sample(), sample_profile(), "/bin/prog", "prog x");
+  const std::string text = out.str();
+  const char* expected[] = {
+      "# callgrind format\n",
+      "cmd: prog x\n",
+      "positions: line\nevents: Ir Kc\n",
+      "summary: 11 1\n",
+      "ob=/bin/prog\n",
+      // f: self cost per line, then the call to g from line 11 with its inclusive cost
+      "fl=/src/a.c\nfn=f\n10 3 0\n11 2 0\ncob=/bin/prog\ncfi=/src/a.c\ncfn=g()\ncalls=2 20\n"
+      "11 6 1\n",
+      // g: its inlined line in b.h, its own line, and the kernel call from line 20
+      "fl=/src/a.c\nfn=g()\n20 4 0\nfi=/src/b.h\n5 2 0\nfi=/src/a.c\ncob=[kernel]\n"
+      "cfi=[kernel]\ncfn=kernel write\ncalls=1 0\n20 0 1\n",
+      "ob=[kernel]\nfl=[kernel]\nfn=kernel write\n0 0 1\n",
+      "totals: 11 1\n",
+  };
+  for (const char* piece : expected) {
+    SCOPED_TRACE(piece);
+    EXPECT_NE(text.find(piece), std::string::npos) << text;
+  }
+}
+
+TEST(Callgrind, CodeWithoutLinesOrFunctionStillCounts) {
+  RawProfile p;
+  p.base = 0x200;
+  p.instructions = {7};
+  p.total_instructions = 7;
+  std::ostringstream out;
+  write_callgrind(out, sample(), p, "/bin/prog", "prog");
+  EXPECT_NE(out.str().find("fl=???\nfn=???\n0 7 0\n"), std::string::npos) << out.str();
+}
+
+TEST(Folded, OneLinePerStackOutermostFirst) {
+  std::ostringstream out;
+  write_folded(out, sample(), sample_profile());
+  EXPECT_EQ(out.str(), "f 5\nf;g() 6\n");
+}
+
+}  // namespace
+}  // namespace nuv

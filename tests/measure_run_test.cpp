@@ -1,0 +1,218 @@
+// nuvrelos-run --coverage and --profile on a program whose branches are known: the lines a
+// run reached, tracefiles that genhtml renders and lcov merges, and profiles that
+// callgrind_annotate reads with the hottest function first.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <sstream>
+
+#include "tests/harness/guest.h"
+
+namespace nuv::test {
+namespace {
+
+const std::string kSource = std::string(NUV_SOURCE_DIR) + "/tests/guest/prog_branches.cpp";
+
+struct Outcome {
+  int status = -1;
+  std::string output;  // standard output and error together
+};
+
+Outcome shell(const std::string& command) {
+  Outcome o;
+  std::FILE* p = ::popen((command + " 2>&1").c_str(), "r");
+  if (p == nullptr) return o;
+  char buf[4096];
+  size_t n = 0;
+  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) o.output.append(buf, n);
+  int raw = ::pclose(p);
+  o.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  return o;
+}
+
+std::string runner() { return std::string(NUV_BINARY_DIR) + "/host/nuvrelos-run"; }
+
+// The line of prog_branches.cpp that carries "// line: name".
+uint32_t marked(const std::string& name) {
+  std::ifstream in(kSource);
+  std::string text;
+  for (uint32_t n = 1; std::getline(in, text); ++n) {
+    if (text.ends_with("// line: " + name)) return n;
+  }
+  ADD_FAILURE() << "no line marked " << name;
+  return 0;
+}
+
+// DA hits of the tracefile's record for prog_branches.cpp.
+std::map<uint32_t, uint64_t> hits_in(const std::filesystem::path& info) {
+  std::ifstream in(info);
+  std::map<uint32_t, uint64_t> hits;
+  bool ours = false;
+  for (std::string l; std::getline(in, l);) {
+    if (l.starts_with("SF:")) ours = l.substr(3) == kSource;
+    unsigned line = 0;
+    unsigned long long count = 0;
+    if (ours && std::sscanf(l.c_str(), "DA:%u,%llu", &line, &count) == 2) hits[line] = count;
+  }
+  return hits;
+}
+
+class Measured : public ::testing::Test {
+ protected:
+  Measured() {
+    dir = std::filesystem::temp_directory_path() /
+          ("nuv-measure-" + std::to_string(::getpid()) + "-" +
+           ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::create_directories(dir);
+  }
+  ~Measured() override { std::filesystem::remove_all(dir); }
+
+  Outcome run(const std::string& options, const std::string& args = "") {
+    return shell(runner() + " " + options + " " + guest_program("prog_branches") + " " + args);
+  }
+
+  std::filesystem::path dir;
+};
+
+TEST_F(Measured, CoverageShowsTheBranchesARunTook) {
+  struct Case {
+    const char* args;
+    int status;
+    std::vector<const char*> ran;
+    std::vector<const char*> skipped;
+  };
+  const Case cases[] = {
+      {"",
+       0,
+       {"main-spin", "spin-loop", "main-without", "without-arguments"},
+       {"main-with", "with-arguments", "main-fail"}},
+      {"fail",
+       3,
+       {"main-spin", "spin-loop", "main-with", "with-arguments", "main-fail"},
+       {"main-without", "without-arguments"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args);
+    std::filesystem::path info = dir / "run.info";
+    Outcome o = run("--coverage " + info.string(), c.args);
+    EXPECT_EQ(o.status, c.status) << o.output;
+    auto hits = hits_in(info);
+    for (const char* name : c.ran) {
+      SCOPED_TRACE(name);
+      ASSERT_TRUE(hits.contains(marked(name)));
+      EXPECT_GT(hits[marked(name)], 0u);
+    }
+    for (const char* name : c.skipped) {
+      SCOPED_TRACE(name);
+      ASSERT_TRUE(hits.contains(marked(name)));
+      EXPECT_EQ(hits[marked(name)], 0u);
+    }
+  }
+}
+
+TEST_F(Measured, RunsMergeWithLcovAndGenhtmlRendersThemWithoutWarnings) {
+  ASSERT_EQ(run("--coverage " + (dir / "a.info").string()).status, 0);
+  ASSERT_EQ(run("--coverage " + (dir / "b.info").string(), "one two").status, 0);
+  Outcome merge = shell("lcov -q -a " + (dir / "a.info").string() + " -a " +
+                        (dir / "b.info").string() + " -o " + (dir / "all.info").string());
+  ASSERT_EQ(merge.status, 0) << merge.output;
+  EXPECT_EQ(merge.output, "");
+  auto hits = hits_in(dir / "all.info");
+  EXPECT_EQ(hits[marked("main-spin")], 2u);
+  EXPECT_EQ(hits[marked("main-with")], 1u);
+  EXPECT_EQ(hits[marked("main-without")], 1u);
+  EXPECT_EQ(hits[marked("main-fail")], 0u);
+  for (const char* file : {"a.info", "all.info"}) {
+    SCOPED_TRACE(file);
+    Outcome html = shell("genhtml -q --demangle-cpp -o " + (dir / "html").string() + " " +
+                         (dir / file).string());
+    EXPECT_EQ(html.status, 0) << html.output;
+    EXPECT_EQ(html.output, "");
+    EXPECT_TRUE(std::filesystem::exists(dir / "html" / "index.html"));
+  }
+}
+
+// "  1,234 (56.78%)  file:function [object]" lines of callgrind_annotate, in its order.
+std::vector<std::pair<std::string, uint64_t>> annotated(const std::string& text) {
+  std::vector<std::pair<std::string, uint64_t>> out;
+  static const std::regex line(R"(^\s*([0-9,]+) \([^)]*\)\s+[^:]*:(.*?) \[[^\]]*\]\s*$)");
+  std::istringstream in(text);
+  for (std::string l; std::getline(in, l);) {
+    std::smatch m;
+    if (!std::regex_match(l, m, line)) continue;
+    std::string digits = m[1].str();
+    std::erase(digits, ',');
+    out.emplace_back(m[2].str(), std::stoull(digits));
+  }
+  return out;
+}
+
+TEST_F(Measured, CallgrindAnnotateListsTheHottestFunctionFirstAndMainIncludesItsCallees) {
+  std::filesystem::path out = dir / "callgrind.out";
+  ASSERT_EQ(run("--profile " + out.string()).status, 0);
+  Outcome self = shell("callgrind_annotate --threshold=100 " + out.string());
+  ASSERT_EQ(self.status, 0) << self.output;
+  EXPECT_EQ(self.output.find("WARNING"), std::string::npos) << self.output;
+  auto by_self = annotated(self.output);
+  ASSERT_FALSE(by_self.empty()) << self.output;
+  EXPECT_EQ(by_self.front().first, "(anonymous namespace)::spin(int)") << self.output;
+
+  Outcome incl = shell("callgrind_annotate --threshold=100 --inclusive=yes " + out.string());
+  ASSERT_EQ(incl.status, 0) << incl.output;
+  std::map<std::string, uint64_t> inclusive;
+  for (const auto& [fn, cost] : annotated(incl.output)) inclusive[fn] = cost;
+  ASSERT_TRUE(inclusive.contains("main")) << incl.output;
+  for (const char* callee :
+       {"(anonymous namespace)::spin(int)", "(anonymous namespace)::without_arguments()",
+        "(anonymous namespace)::say(char const*)", "strlen"}) {
+    SCOPED_TRACE(callee);
+    ASSERT_TRUE(inclusive.contains(callee)) << incl.output;
+    EXPECT_GE(inclusive["main"], inclusive[callee]);
+  }
+  // Each iteration of the loop is at least a load, an add, a store and a compare.
+  EXPECT_GE(inclusive["(anonymous namespace)::spin(int)"], 4u * 20000u);
+  EXPECT_GE(inclusive["main"], inclusive["(anonymous namespace)::spin(int)"] +
+                                   inclusive["(anonymous namespace)::without_arguments()"]);
+}
+
+TEST_F(Measured, FoldedStacksNameTheCallChain) {
+  std::filesystem::path out = dir / "folded.txt";
+  ASSERT_EQ(run("--profile " + out.string() + " --profile-format folded").status, 0);
+  std::ifstream in(out);
+  std::map<std::string, uint64_t> stacks;
+  for (std::string l; std::getline(in, l);) {
+    size_t space = l.rfind(' ');
+    ASSERT_NE(space, std::string::npos) << l;
+    stacks[l.substr(0, space)] = std::stoull(l.substr(space + 1));
+  }
+  EXPECT_GE(stacks["_start;main;(anonymous namespace)::spin(int)"], 4u * 20000u);
+  EXPECT_GT(stacks["_start;main;(anonymous namespace)::without_arguments();"
+                   "(anonymous namespace)::say(char const*);strlen"],
+            0u);
+}
+
+TEST_F(Measured, OutputThatCannotBeWrittenIsAUsageError) {
+  struct Case {
+    std::string options;
+    int status;
+    std::string says;
+  };
+  const Case cases[] = {
+      {"--coverage /nonexistent/dir/x.info", 2, "cannot write the coverage file"},
+      {"--profile /nonexistent/dir/p.out", 2, "cannot write the profile file"},
+      {"--profile p.out --profile-format svg", 2, "--profile-format"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.options);
+    Outcome o = run(c.options);
+    EXPECT_EQ(o.status, c.status);
+    EXPECT_NE(o.output.find(c.says), std::string::npos) << o.output;
+  }
+}
+
+}  // namespace
+}  // namespace nuv::test
