@@ -76,6 +76,18 @@ TEST(StandardStreams, StartAsDescriptorStreamsAndWriteAtOnce) {
   EXPECT_EQ(g.console(), "abcdefg<42>abcdefg<42>\n");
 }
 
+// setbuf takes no buffer: output still reaches the console at once and the caller's array
+// stays untouched.
+TEST(StandardStreams, SetbufLeavesThemUnbuffered) {
+  Guest g;
+  uint32_t buf = g.alloc(64);
+  g.call("setbuf", {ptr(g, "stdout"), buf});
+  EXPECT_EQ(g.calli("fputs", {g.str("now"), ptr(g, "stdout")}), 3);
+  EXPECT_EQ(g.console(), "now");
+  EXPECT_EQ(count_calls(g, SVC_write), 1u);
+  EXPECT_EQ(g.read(buf, 64), std::vector<uint8_t>(64, 0));
+}
+
 TEST(Fopen, PathAndModeDecideTheKindOfStream) {
   enum Expect { kNull, kStdin, kStdout, kReading, kWholeFile };
   struct Case {
@@ -286,6 +298,30 @@ TEST(ReadStream, FreadCountsWholeElementsAndPosition) {
     EXPECT_EQ(g.calli("feof", {s}), c.eof);
     EXPECT_EQ(g.read_str(buf), std::string("0123456789").substr(0, c.position));
     EXPECT_EQ(count_calls(g, SVC_read), 1u);  // no retry after a short read
+  }
+}
+
+// Nothing left to read: fread stores nothing, returns 0 and sets the end flag.
+TEST(ReadStream, FreadAtTheEndReturnsNothingAndSetsTheEnd) {
+  struct Case {
+    const char* what;
+    std::string content;
+    uint32_t first;  // bytes read before the read that finds the end
+  } cases[] = {{"empty file", "", 0}, {"after reading everything", "0123", 4}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Guest g;
+    make_file(g, "data.txt", c.content);
+    uint32_t s = g.call("fopen", {g.str("/data.txt"), g.str("r")}), buf = g.alloc(16);
+    if (c.first != 0) {
+      EXPECT_EQ(g.call("fread", {buf, 1, c.first, s}), c.first);
+    }
+    g.write(buf, "zzzz", 4);
+    EXPECT_EQ(g.call("fread", {buf, 1, 8, s}), 0u);
+    EXPECT_EQ(g.calli("feof", {s}), 1);
+    EXPECT_EQ(g.calli("ferror", {s}), 0);
+    EXPECT_EQ(g.read_str(buf), "zzzz");
+    EXPECT_EQ(g.calli("ftell", {s}), static_cast<int32_t>(c.first));
   }
 }
 

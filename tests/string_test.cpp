@@ -56,6 +56,7 @@ TEST(StringFunctions, AnswerByUnsignedBytesWithGuardsForNullAndLowPointers) {
       {"strcasecmp", -32, "\xc4", "\xe4"}, {"strcasecmp", 0, kNull, kNull},
       {"strcasecmp", 1, "a", kNull}, {"strncasecmp", 0, kNull, "a", 0},
       {"strncasecmp", 1, "a", kNull, 1}, {"strncasecmp", 0, "ABCx", "abcy", 3},
+      {"strncasecmp", 0, "Abc", "aBC", 100}, {"strncasecmp", -99, "ab", "ABC", 100},
       {"memcmp", -1, "a\0b"sv, "a\0c"sv, 3}, {"memcmp", 254, "\xff", "\x01", 1},
       {"memcmp", 0, kNull, kNull, 0}, {"strcpy", 0, kNull, "abc"}, {"strcat", 0, kNull, "abc"},
       {"strncpy", 0, kNull, "abc", 3}, {"strcat", 0, kLow, "abc"}, {"strcat", 0, kLowTop, "abc"},
