@@ -8,18 +8,16 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cinttypes>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 
 namespace nuv {
 namespace {
 
-struct FdCloser {
-  int fd;
-  ~FdCloser() {
-    if (fd >= 0) ::close(fd);
-  }
-};
+constexpr size_t kMaxProgramHeaders = 64;
+constexpr uint32_t kPageSize = 0x1000;
 
 struct ElfCloser {
   void operator()(Elf* e) const { elf_end(e); }
@@ -38,45 +36,63 @@ struct ElfCloser {
 
 ElfImage ElfImage::load(const std::string& path) {
   if (elf_version(EV_CURRENT) == EV_NONE) fail(path, "libelf is unusable");
-  FdCloser fd{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
+  // Never blocks: a FIFO or a terminal given as the program is refused, not waited on.
+  FdCloser fd{::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY)};
   if (fd.fd < 0) fail_os(path, errno);
   struct stat st {};
   if (::fstat(fd.fd, &st) != 0) fail_os(path, errno);
   if (S_ISDIR(st.st_mode)) fail_os(path, EISDIR);
+  if (!S_ISREG(st.st_mode)) fail(path, "not a regular file");
   std::unique_ptr<Elf, ElfCloser> elf(elf_begin(fd.fd, ELF_C_READ, nullptr));
   if (!elf || elf_kind(elf.get()) != ELF_K_ELF) {
     fail(path, "not an ELF file: it does not begin with the ELF magic number");
   }
 
   size_t file_size = 0;
-  char* raw = elf_rawfile(elf.get(), &file_size);
+  const char* raw = elf_rawfile(elf.get(), &file_size);
   if (raw == nullptr || file_size < EI_NIDENT) fail(path, "truncated ELF file");
   if (raw[EI_CLASS] != ELFCLASS32) fail(path, "not a 32-bit ELF file (wrong class)");
   if (raw[EI_DATA] != ELFDATA2LSB) fail(path, "not a little-endian ELF file");
 
-  Elf32_Ehdr* ehdr = elf32_getehdr(elf.get());
-  if (ehdr == nullptr) fail(path, "truncated ELF header");
-  if (ehdr->e_machine != EM_386) fail(path, "not an i386 executable (wrong machine)");
-  if (ehdr->e_type != ET_EXEC) fail(path, "not a static executable (wrong type)");
+  // Headers are copied out of the file's bytes, never cast in place: the file says where
+  // they are, and nothing makes that address aligned.
+  Elf32_Ehdr ehdr;
+  if (file_size < sizeof ehdr) fail(path, "truncated ELF header");
+  std::memcpy(&ehdr, raw, sizeof ehdr);
+  if (ehdr.e_machine != EM_386) fail(path, "not an i386 executable (wrong machine)");
+  if (ehdr.e_type != ET_EXEC) fail(path, "not a static executable (wrong type)");
 
   ElfImage image;
   image.path_ = path;
-  image.entry_ = ehdr->e_entry;
+  image.entry_ = ehdr.e_entry;
 
-  size_t phnum = 0;
-  if (elf_getphdrnum(elf.get(), &phnum) != 0) fail(path, "unreadable program headers");
-  Elf32_Phdr* phdrs = elf32_getphdr(elf.get());
-  if (phnum > 0 && phdrs == nullptr) fail(path, "truncated program headers");
+  size_t phnum = ehdr.e_phnum;
+  if (phnum > kMaxProgramHeaders) {
+    fail(path, "too many program headers: " + std::to_string(phnum) + " (at most " +
+                   std::to_string(kMaxProgramHeaders) + ")");
+  }
+  if (phnum > 0 && ehdr.e_phentsize != sizeof(Elf32_Phdr)) {
+    fail(path, "program header entries of " + std::to_string(ehdr.e_phentsize) +
+                   " bytes (ELF32 ones have " + std::to_string(sizeof(Elf32_Phdr)) + ")");
+  }
+  if (uint64_t{ehdr.e_phoff} + phnum * sizeof(Elf32_Phdr) > file_size) {
+    fail(path, "truncated program headers");
+  }
   for (size_t i = 0; i < phnum; ++i) {
-    const Elf32_Phdr& ph = phdrs[i];
+    Elf32_Phdr ph;
+    std::memcpy(&ph, raw + ehdr.e_phoff + i * sizeof ph, sizeof ph);
     if (ph.p_type == PT_DYNAMIC || ph.p_type == PT_INTERP) {
       fail(path, "dynamically linked executables are not supported");
     }
     if (ph.p_type != PT_LOAD || ph.p_memsz == 0) continue;
-    if (ph.p_filesz > ph.p_memsz) fail(path, "segment file size exceeds its memory size");
-    if (uint64_t{ph.p_offset} + ph.p_filesz > file_size) fail(path, "truncated segment data");
+    std::string which = "segment " + std::to_string(i) + ": ";
+    if (ph.p_filesz > ph.p_memsz) fail(path, which + "its file size exceeds its memory size");
+    if (uint64_t{ph.p_offset} + ph.p_filesz > file_size) fail(path, which + "truncated data");
     if (uint64_t{ph.p_vaddr} + ph.p_memsz > 0x100000000ull) {
-      fail(path, "segment reaches outside the 32-bit address space");
+      fail(path, which + "reaches outside the 32-bit address space");
+    }
+    if ((ph.p_offset ^ ph.p_vaddr) & (kPageSize - 1)) {
+      fail(path, which + "its file offset and its address lie at different places in a page");
     }
     Segment seg;
     seg.vaddr = ph.p_vaddr;
@@ -97,6 +113,16 @@ ElfImage ElfImage::load(const std::string& path) {
     uint64_t prev_end_page =
         (uint64_t{sorted[i - 1]->vaddr} + sorted[i - 1]->memsz + 0xFFF) & ~uint64_t{0xFFF};
     if ((sorted[i]->vaddr & ~0xFFFu) < prev_end_page) fail(path, "segments overlap");
+  }
+  bool entry_runs = std::any_of(image.segments_.begin(), image.segments_.end(), [&](auto& s) {
+    return (s.perms & kExec) && ehdr.e_entry >= s.vaddr &&
+           uint64_t{ehdr.e_entry} < uint64_t{s.vaddr} + s.memsz;
+  });
+  if (!entry_runs) {
+    char what[80];
+    std::snprintf(what, sizeof what,
+                  "the entry point 0x%08" PRIx32 " is not in an executable segment", ehdr.e_entry);
+    fail(path, what);
   }
 
   size_t shstrndx = 0;

@@ -7,6 +7,8 @@
 #include <optional>
 #include <string>
 
+#include "host/emu/regular_file.h"
+
 namespace nuv {
 namespace {
 
@@ -152,12 +154,17 @@ PsfFont parse_psf_font(std::span<const uint8_t> bytes) {
 }
 
 PsfFont load_psf_font(const std::filesystem::path& path) {
-  // gzread reads plain files as they are, so an unpacked font works too.
-  gzFile file = gzopen(path.c_str(), "rb");
+  // gzread reads plain files as they are, so an unpacked font works too. A FIFO or device
+  // named by mistake is refused, never waited on.
+  std::string why;
+  UniqueFd fd = open_regular_file(path.string(), why);
+  if (!fd) throw FontError("cannot read the console font " + path.string() + ": " + why);
+  gzFile file = gzdopen(fd.get(), "rb");
   if (file == nullptr) {
     throw FontError("cannot read the console font " + path.string() + ": " +
-                    std::strerror(errno != 0 ? errno : ENOENT));
+                    std::strerror(errno != 0 ? errno : ENOMEM));
   }
+  fd.release();  // gzclose closes it
   std::vector<uint8_t> bytes;
   uint8_t chunk[16384];
   int n = 0;

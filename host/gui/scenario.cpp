@@ -1,13 +1,15 @@
 #include "host/gui/scenario.h"
 
 #include <algorithm>
-#include <fstream>
 #include <nlohmann/json.hpp>
 
+#include "host/emu/regular_file.h"
 #include "host/gui/gui_config.h"
 
 namespace nuv {
 namespace {
+
+constexpr size_t kMaxScenarioFile = 16u << 20;
 
 using nlohmann::json;
 
@@ -190,9 +192,12 @@ json recorded_scenario(const std::vector<ScenarioEvent>& events, int32_t width, 
 }
 
 Scenario load_scenario(const std::filesystem::path& path) {
-  std::ifstream in(path);
-  if (!in) throw ScenarioError("cannot read the scenario " + path.string());
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::vector<uint8_t> bytes;
+  std::string why;
+  if (!read_regular_file(path.string(), kMaxScenarioFile, bytes, why)) {
+    throw ScenarioError("cannot read the scenario " + path.string() + ": " + why);
+  }
+  std::string text(bytes.begin(), bytes.end());
   try {
     return parse_scenario(text);
   } catch (const ScenarioError& e) {

@@ -44,8 +44,8 @@ int32_t ConsoleIn::read(void* buffer, size_t size) {
 }
 
 int32_t ConsoleOut::write(const void* data, size_t size) {
-  if (sink_) sink_(std::string_view(static_cast<const char*>(data), size));
-  return static_cast<int32_t>(size);
+  int32_t rc = sink_ ? sink_(std::string_view(static_cast<const char*>(data), size)) : 0;
+  return rc < 0 ? rc : static_cast<int32_t>(size);
 }
 
 PipeEnd::~PipeEnd() {

@@ -47,11 +47,12 @@ class ConsoleIn final : public OpenFile {
 
 class ConsoleOut final : public OpenFile {
  public:
-  explicit ConsoleOut(std::function<void(std::string_view)> sink) : sink_(std::move(sink)) {}
+  // The sink returns 0, or the error the write answers.
+  explicit ConsoleOut(std::function<int32_t(std::string_view)> sink) : sink_(std::move(sink)) {}
   int32_t write(const void* data, size_t size) override;
 
  private:
-  std::function<void(std::string_view)> sink_;
+  std::function<int32_t(std::string_view)> sink_;
 };
 
 // An in-memory pipe: one process, so a read of an empty pipe whose writer is still open

@@ -10,12 +10,12 @@
 #include "host/abi/errors.h"
 #include "host/kernel/kernel.h"
 #include "host/kernel/service_table.h"
+#include "host/kernel/whole_file.h"
 #include "runtime/fcntl.h"
 
 namespace nuv {
 namespace {
 
-constexpr size_t kMaxPathLength = 4096;
 // One call moves at most this much; callers loop on short counts as they must anyway.
 constexpr size_t kMaxTransfer = 1u << 20;
 // writefile holds the whole file at once.
@@ -23,11 +23,25 @@ constexpr size_t kMaxWholeFile = 64u << 20;
 
 int32_t as_int(uint32_t v) { return static_cast<int32_t>(v); }
 
-// Reads a guest path and resolves it inside the root.
-int32_t guest_path(Kernel& k, uint32_t addr, bool follow_last, std::string& host) {
-  auto path = k.memory().read_string(addr, kMaxPathLength);
-  if (!path) return err::kEFAULT;
-  return k.fs().resolve(*path, follow_last, host);
+// Reads a guest path: err::kEFAULT for a bad pointer, err::kENAMETOOLONG for a path longer
+// than any the root takes.
+int32_t read_path(Kernel& k, uint32_t addr, std::string& out) {
+  auto path = k.memory().read_string(addr, RootFs::kMaxPath);
+  if (path) {
+    out = std::move(*path);
+    return 0;
+  }
+  // Readable all the way yet unterminated within the limit: too long, not a bad pointer.
+  constexpr size_t kTooLong = RootFs::kMaxPath + 1;
+  if (k.memory().run_length(addr, kTooLong, kRead) == kTooLong) return err::kENAMETOOLONG;
+  return err::kEFAULT;
+}
+
+// Reads a guest path and finds the directory that holds its last component.
+int32_t guest_entry(Kernel& k, uint32_t addr, bool follow_last, RootFs::Entry& entry) {
+  std::string path;
+  if (int32_t rc = read_path(k, addr, path); rc < 0) return rc;
+  return k.fs().locate(path, follow_last, entry);
 }
 
 int32_t host_result(int rc) { return rc < 0 ? err::from_host_errno(errno) : 0; }
@@ -68,10 +82,10 @@ int32_t svc_read(Kernel& k, const Slots& s) {
 }
 
 int32_t svc_open(Kernel& k, const Slots& s) {
-  std::string host;
-  if (int32_t rc = guest_path(k, s[0], true, host); rc < 0) return rc;
+  std::string path;
+  if (int32_t rc = read_path(k, s[0], path); rc < 0) return rc;
   uint32_t flags = s[1];
-  int oflags = O_CLOEXEC | O_NOFOLLOW;
+  int oflags = 0;
   bool readable = true, writable = false;
   switch (flags & NUVRELOS_O_ACCMODE) {
     case NUVRELOS_O_RDONLY:
@@ -93,67 +107,52 @@ int32_t svc_open(Kernel& k, const Slots& s) {
   if (flags & NUVRELOS_O_EXCL) oflags |= O_EXCL;
   if (flags & NUVRELOS_O_TRUNC) oflags |= O_TRUNC;
   if (flags & NUVRELOS_O_APPEND) oflags |= O_APPEND;
-  int fd = ::open(host.c_str(), oflags, 0644);
-  if (fd < 0) return err::from_host_errno(errno);
+  // Opened without blocking, so a FIFO or device someone left in the root cannot hang the
+  // host; the guest's reads and writes block as usual afterwards.
+  int fd = k.fs().open(path, oflags | O_NONBLOCK, 0644);
+  if (fd < 0) return fd;
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   return k.files().add(std::make_shared<HostFile>(fd, readable, writable));
 }
 
 int32_t svc_close(Kernel& k, const Slots& s) { return k.files().close(as_int(s[0])); }
 
 int32_t svc_writefile(Kernel& k, const Slots& s) {
-  std::string host;
-  if (int32_t rc = guest_path(k, s[0], true, host); rc < 0) return rc;
+  RootFs::Entry entry;
+  if (int32_t rc = guest_entry(k, s[0], true, entry); rc < 0) return rc;
+  if (entry.name.empty()) return err::kEISDIR;
   if (s[2] > kMaxWholeFile) return err::kENOSPC;
   std::vector<uint8_t> bytes(s[2]);
   if (!k.memory().copy_in(s[1], bytes.data(), bytes.size())) return err::kEFAULT;
-  // Written beside the target and renamed over it: the old content survives a failure.
-  std::string temp = host + ".nuvrelos-XXXXXX";
-  int fd = ::mkstemp(temp.data());
-  if (fd < 0) return err::from_host_errno(errno);
-  size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n <= 0) break;
-    done += static_cast<size_t>(n);
-  }
-  int saved = errno;
-  ::fchmod(fd, 0644);
-  ::close(fd);
-  if (done < bytes.size()) {
-    ::unlink(temp.c_str());
-    return err::from_host_errno(saved);
-  }
-  if (::rename(temp.c_str(), host.c_str()) != 0) {
-    saved = errno;
-    ::unlink(temp.c_str());
-    return err::from_host_errno(saved);
-  }
-  return static_cast<int32_t>(bytes.size());
+  return replace_whole_file(entry.dir->get(), entry.name, bytes, k.config().write_through_links);
 }
 
 int32_t svc_mkdir(Kernel& k, const Slots& s) {
-  std::string host;
-  if (int32_t rc = guest_path(k, s[0], false, host); rc < 0) return rc;
-  return host_result(::mkdir(host.c_str(), 0755));
+  RootFs::Entry entry;
+  if (int32_t rc = guest_entry(k, s[0], false, entry); rc < 0) return rc;
+  if (entry.name.empty()) return err::kEEXIST;
+  return host_result(::mkdirat(entry.dir->get(), entry.name.c_str(), 0755));
 }
 
 int32_t svc_unlink(Kernel& k, const Slots& s) {
-  std::string host;
-  if (int32_t rc = guest_path(k, s[0], false, host); rc < 0) return rc;
-  return host_result(::unlink(host.c_str()));
+  RootFs::Entry entry;
+  if (int32_t rc = guest_entry(k, s[0], false, entry); rc < 0) return rc;
+  if (entry.name.empty()) return err::kEISDIR;
+  return host_result(::unlinkat(entry.dir->get(), entry.name.c_str(), 0));
 }
 
 int32_t svc_rmdir(Kernel& k, const Slots& s) {
-  std::string host;
-  if (int32_t rc = guest_path(k, s[0], false, host); rc < 0) return rc;
-  if (host == k.fs().root().string()) return err::kEACCES;  // the root stays
-  return host_result(::rmdir(host.c_str()));
+  RootFs::Entry entry;
+  if (int32_t rc = guest_entry(k, s[0], false, entry); rc < 0) return rc;
+  // The root stays; "d/." and the like name a directory by itself, as rmdir refuses on Linux.
+  if (entry.name.empty()) return entry.dir_is_root ? err::kEACCES : err::kEINVAL;
+  return host_result(::unlinkat(entry.dir->get(), entry.name.c_str(), AT_REMOVEDIR));
 }
 
 int32_t svc_chdir(Kernel& k, const Slots& s) {
-  auto path = k.memory().read_string(s[0], kMaxPathLength);
-  if (!path) return err::kEFAULT;
-  return k.fs().chdir(*path);
+  std::string path;
+  if (int32_t rc = read_path(k, s[0], path); rc < 0) return rc;
+  return k.fs().chdir(path);
 }
 
 int32_t svc_getcwd(Kernel& k, const Slots& s) {

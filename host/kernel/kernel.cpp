@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 
 #include "host/abi/errors.h"
@@ -12,22 +13,15 @@
 namespace nuv {
 namespace {
 
-void host_stdout(std::string_view bytes) {
-  // Unbuffered, like the guest's own writes: output interleaves correctly with the trace.
-  while (!bytes.empty()) {
-    ssize_t n = ::write(STDOUT_FILENO, bytes.data(), bytes.size());
-    if (n <= 0) return;
-    bytes.remove_prefix(static_cast<size_t>(n));
-  }
-}
-
 long host_stdin(void* buffer, size_t size) { return ::read(STDIN_FILENO, buffer, size); }
 
 }  // namespace
 
 Kernel::Kernel(GuestMemory& memory, KernelConfig config)
-    : memory_(memory), config_(std::move(config)), fs_(config_.root) {
-  if (!config_.console_out) config_.console_out = host_stdout;
+    : memory_(memory), config_(std::move(config)), fs_(config_.root, config_.resolver) {
+  if (!config_.console_out) {
+    config_.console_out = [this](std::string_view bytes) { return write_host_stdout(bytes); };
+  }
   if (!config_.console_in) config_.console_in = host_stdin;
   auto in = std::make_shared<ConsoleIn>(config_.console_in);
   auto out = std::make_shared<ConsoleOut>(config_.console_out);
@@ -57,6 +51,24 @@ void Kernel::script_failures(const Scenario& scenario) {
 Kernel::~Kernel() = default;
 
 Compositor& Kernel::compositor() { return *compositor_; }
+
+int32_t Kernel::write_host_stdout(std::string_view bytes) {
+  // Unbuffered, like the guest's own writes: output interleaves correctly with the trace.
+  while (!bytes.empty()) {
+    ssize_t n = ::write(STDOUT_FILENO, bytes.data(), bytes.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      // The guest learns what the host's write said (a full disk, a reader gone); a standard
+      // output that was closed is an I/O error to it, as its own descriptor 1 is open.
+      int error = n < 0 ? errno : EIO;
+      if (output_error_ == 0) output_error_ = error;
+      output_lost_ += bytes.size();
+      return error == EBADF ? err::kEIO : err::from_host_errno(error);
+    }
+    bytes.remove_prefix(static_cast<size_t>(n));
+  }
+  return 0;
+}
 
 void Kernel::add_observer(CallObserver observer) { observers_.push_back(std::move(observer)); }
 

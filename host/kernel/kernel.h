@@ -24,12 +24,17 @@ struct ServiceInfo;
 
 struct KernelConfig {
   std::filesystem::path root = ".";
-  // Where descriptors 1 and 2 go; default: host standard output.
-  std::function<void(std::string_view)> console_out;
+  // Where descriptors 1 and 2 go; default: host standard output. Returns 0, or the negative
+  // error the guest's write gets when the bytes could not be delivered.
+  std::function<int32_t(std::string_view)> console_out;
   // Where descriptor 0 and getkey read from; returns bytes read, 0 at end, <0 on error.
   // Default: host standard input.
   std::function<long(void* buffer, size_t size)> console_in;
   GuiConfig gui;
+  RootFs::Resolver resolver = RootFs::Resolver::Auto;
+  // writefile on a file with several hard links writes through them in place instead of
+  // replacing it atomically (see whole_file.h).
+  bool write_through_links = false;
 };
 
 // A test's answer for a service: change the call's slots and return nullopt to let the real
@@ -69,6 +74,9 @@ class Kernel {
   // A handler that ends the run for a reason of the host (a scenario's frame limit) says why.
   void end_run(int32_t status, std::string message);
   const std::string& end_message() const { return end_message_; }
+  // The host error that lost console output (0: nothing was lost), and how many bytes.
+  int output_error() const { return output_error_; }
+  uint64_t output_lost() const { return output_lost_; }
 
   GuestMemory& memory() { return memory_; }
   Descriptors& files() { return files_; }
@@ -83,6 +91,7 @@ class Kernel {
  private:
   int32_t run_handler(const ServiceInfo* info, ServiceCall& call);
   void script_failures(const Scenario& scenario);
+  int32_t write_host_stdout(std::string_view bytes);
 
   GuestMemory& memory_;
   KernelConfig config_;
@@ -99,6 +108,8 @@ class Kernel {
   int32_t exit_status_ = 0;
   std::string end_message_;
   uint64_t clock_us_ = 0;
+  int output_error_ = 0;
+  uint64_t output_lost_ = 0;
 };
 
 }  // namespace nuv

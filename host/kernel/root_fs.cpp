@@ -1,8 +1,12 @@
 #include "host/kernel/root_fs.h"
 
-#include <sys/stat.h>
+#include <fcntl.h>
+#include <linux/openat2.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
 #include <deque>
 #include <stdexcept>
 
@@ -11,8 +15,13 @@
 namespace nuv {
 namespace {
 
-constexpr size_t kMaxPath = 4096;
 constexpr int kMaxLinks = 40;
+constexpr size_t kMaxName = 255;
+// A final component that turns into a link between the walk and the open is walked again;
+// a tree that keeps changing under every attempt gets err::kELOOP.
+constexpr int kAttempts = 8;
+
+std::atomic<bool> g_openat2_missing{false};
 
 std::deque<std::string> split(std::string_view path) {
   std::deque<std::string> parts;
@@ -26,84 +35,150 @@ std::deque<std::string> split(std::string_view path) {
   return parts;
 }
 
-std::string join(const std::filesystem::path& root, const std::vector<std::string>& parts) {
-  std::string out = root.string();
-  for (const auto& p : parts) {
-    out += '/';
-    out += p;
-  }
-  return out;
+int32_t check_path(std::string_view guest_path) {
+  if (guest_path.empty()) return err::kENOENT;
+  if (guest_path.size() > RootFs::kMaxPath) return err::kENAMETOOLONG;
+  return 0;
 }
 
 }  // namespace
 
-RootFs::RootFs(const std::filesystem::path& root) {
+RootFs::RootFs(const std::filesystem::path& root, Resolver resolver) : resolver_(resolver) {
   std::error_code ec;
   root_ = std::filesystem::canonical(root, ec);
-  if (ec || !std::filesystem::is_directory(root_)) {
-    throw std::runtime_error("root directory " + root.string() + " does not exist");
-  }
+  UniqueFd fd(ec ? -1 : ::open(root_.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  if (!fd) throw std::runtime_error("root directory " + root.string() + " does not exist");
+  cwd_.push_back(Dir{std::make_shared<const UniqueFd>(std::move(fd)), ""});
 }
 
-int32_t RootFs::walk(std::string_view guest_path, bool follow_last,
-                     std::vector<std::string>& out) const {
-  if (guest_path.empty()) return err::kENOENT;
-  if (guest_path.size() > kMaxPath) return err::kENAMETOOLONG;
-  out = guest_path.front() == '/' ? std::vector<std::string>{} : cwd_;
+int32_t RootFs::walk(std::string_view guest_path, bool follow_last, Walked& out) const {
+  if (int32_t rc = check_path(guest_path); rc < 0) return rc;
+  out.chain = guest_path.front() == '/' ? Chain{cwd_.front()} : cwd_;
+  out.name.clear();
+  out.last.reset();
   std::deque<std::string> todo = split(guest_path);
   int links = 0;
   while (!todo.empty()) {
     std::string part = std::move(todo.front());
     todo.pop_front();
-    if (part == ".") continue;
-    if (part == "..") {
+    bool final = todo.empty();
+    if (part == "." || part == "..") {
       // ".." at the root stays at the root, as on any Unix.
-      if (!out.empty()) out.pop_back();
+      if (part == ".." && out.chain.size() > 1) out.chain.pop_back();
       continue;
     }
-    out.push_back(std::move(part));
-    if (todo.empty() && !follow_last) break;
-    std::string host = join(root_, out);
+    if (part.size() > kMaxName) return err::kENAMETOOLONG;
+    if (final && !follow_last) {
+      out.name = std::move(part);
+      return 0;
+    }
+    int parent = out.chain.back().fd->get();
+    UniqueFd fd(::openat(parent, part.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+    if (!fd) {
+      // A missing last component is where a new file goes.
+      if (errno == ENOENT && final) {
+        out.name = std::move(part);
+        return 0;
+      }
+      return err::from_host_errno(errno);
+    }
     struct stat st;
-    if (::lstat(host.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) continue;
-    // A link is read and its target walked inside the root like any guest path.
-    if (++links > kMaxLinks) return err::kELOOP;
-    std::string target(kMaxPath, '\0');
-    ssize_t n = ::readlink(host.c_str(), target.data(), target.size());
-    if (n < 0) return err::from_host_errno(errno);
-    target.resize(static_cast<size_t>(n));
-    out.pop_back();
-    if (!target.empty() && target.front() == '/') out.clear();
-    std::deque<std::string> more = split(target);
-    todo.insert(todo.begin(), more.begin(), more.end());
+    if (::fstat(fd.get(), &st) != 0) return err::from_host_errno(errno);
+    if (S_ISLNK(st.st_mode)) {
+      // Read through the descriptor of the link itself: what is read is what was opened.
+      if (++links > kMaxLinks) return err::kELOOP;
+      std::string target(kMaxPath, '\0');
+      ssize_t n = ::readlinkat(fd.get(), "", target.data(), target.size());
+      if (n < 0) return err::from_host_errno(errno);
+      if (n == 0) return err::kENOENT;
+      target.resize(static_cast<size_t>(n));
+      if (target.front() == '/') out.chain.resize(1);
+      std::deque<std::string> more = split(target);
+      todo.insert(todo.begin(), more.begin(), more.end());
+      continue;
+    }
+    if (final) {
+      out.name = std::move(part);
+      out.last = std::move(fd);
+      out.last_stat = st;
+      return 0;
+    }
+    if (!S_ISDIR(st.st_mode)) return err::kENOTDIR;
+    out.chain.push_back(Dir{std::make_shared<const UniqueFd>(std::move(fd)), std::move(part)});
   }
   return 0;
 }
 
-int32_t RootFs::resolve(std::string_view guest_path, bool follow_last,
-                        std::string& host_path) const {
-  std::vector<std::string> parts;
-  int32_t rc = walk(guest_path, follow_last, parts);
-  if (rc < 0) return rc;
-  host_path = join(root_, parts);
+std::optional<int32_t> RootFs::open_in_one_call(std::string_view guest_path, int flags,
+                                                mode_t mode) const {
+  // Absolute paths start at the root with the kernel keeping them in it; relative ones start
+  // at the working directory and must stay beneath it, else the walk decides.
+  bool absolute = guest_path.front() == '/';
+  open_how how{};
+  how.flags = static_cast<uint64_t>(flags | O_CLOEXEC);
+  how.mode = (flags & O_CREAT) ? mode : 0;
+  how.resolve = RESOLVE_NO_MAGICLINKS | (absolute ? RESOLVE_IN_ROOT : RESOLVE_BENEATH);
+  int base = absolute ? cwd_.front().fd->get() : cwd_.back().fd->get();
+  std::string path(guest_path);
+  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    long fd = ::syscall(SYS_openat2, base, path.c_str(), &how, sizeof how);
+    if (fd >= 0) return static_cast<int32_t>(fd);
+    if (errno == EAGAIN) continue;  // a rename raced a "..": the kernel asks to try again
+    if (errno == ENOSYS || errno == EPERM || errno == E2BIG) {
+      // No openat2 here (or a sandbox that forbids it): walk from now on.
+      g_openat2_missing = true;
+      return std::nullopt;
+    }
+    if (errno == EXDEV) return std::nullopt;  // left the working directory: ".." or a link
+    return err::from_host_errno(errno);
+  }
+  return std::nullopt;
+}
+
+int32_t RootFs::open(std::string_view guest_path, int flags, mode_t mode) const {
+  if (int32_t rc = check_path(guest_path); rc < 0) return rc;
+  if (resolver_ == Resolver::Auto && !g_openat2_missing) {
+    if (auto fd = open_in_one_call(guest_path, flags, mode)) return *fd;
+  }
+  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    Walked w;
+    if (int32_t rc = walk(guest_path, true, w); rc < 0) return rc;
+    int dir = w.chain.back().fd->get();
+    const char* name = w.name.empty() ? "." : w.name.c_str();
+    int fd = ::openat(dir, name, flags | O_NOFOLLOW | O_CLOEXEC, mode);
+    if (fd >= 0) return fd;
+    // The name became a link after the walk looked at it: look again.
+    if (errno == ELOOP && !w.name.empty()) continue;
+    return err::from_host_errno(errno);
+  }
+  return err::kELOOP;
+}
+
+int32_t RootFs::locate(std::string_view guest_path, bool follow_last, Entry& out) const {
+  Walked w;
+  if (int32_t rc = walk(guest_path, follow_last, w); rc < 0) return rc;
+  out.dir = w.chain.back().fd;
+  out.name = std::move(w.name);
+  out.dir_is_root = w.chain.size() == 1;
   return 0;
 }
 
 std::string RootFs::cwd() const {
-  if (cwd_.empty()) return "/";
+  if (cwd_.size() == 1) return "/";
   std::string out;
-  for (const auto& p : cwd_) out += "/" + p;
+  for (size_t i = 1; i < cwd_.size(); ++i) out += "/" + cwd_[i].name;
   return out;
 }
 
 int32_t RootFs::chdir(std::string_view guest_path) {
-  std::vector<std::string> parts;
-  int32_t rc = walk(guest_path, true, parts);
-  if (rc < 0) return rc;
-  struct stat st;
-  if (::stat(join(root_, parts).c_str(), &st) != 0) return err::from_host_errno(errno);
-  if (!S_ISDIR(st.st_mode)) return err::kENOTDIR;
-  cwd_ = std::move(parts);
+  Walked w;
+  if (int32_t rc = walk(guest_path, true, w); rc < 0) return rc;
+  if (!w.name.empty()) {
+    if (!w.last) return err::kENOENT;
+    if (!S_ISDIR(w.last_stat.st_mode)) return err::kENOTDIR;
+    w.chain.push_back(Dir{std::make_shared<const UniqueFd>(std::move(w.last)), w.name});
+  }
+  cwd_ = std::move(w.chain);
   return 0;
 }
 

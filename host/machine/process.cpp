@@ -20,6 +20,8 @@ struct Process::Hooks {
   std::string access;
   uint64_t instructions = 0;
   std::atomic<bool> pause{false};
+  uint64_t instruction_limit = 0;  // 0: none
+  Process* process = nullptr;
 };
 
 namespace {
@@ -93,14 +95,27 @@ const char* interrupt_name(uint32_t intno) {
 
 Process::Process(const std::string& executable, KernelConfig config)
     : image_(ElfImage::load(executable)), hooks_(std::make_unique<Hooks>()) {
+  hooks_->process = this;
   if (uc_open(UC_ARCH_X86, UC_MODE_32, &uc_) != UC_ERR_OK) {
     throw std::runtime_error("cannot start the i386 emulator");
   }
-  memory_ = std::make_unique<GuestMemory>(uc_);
-  map_image();
-  kernel_ = std::make_unique<Kernel>(*memory_, std::move(config));
+  // A refused image must not leave the engine behind: the destructor does not run for a
+  // constructor that throws.
+  try {
+    memory_ = std::make_unique<GuestMemory>(uc_);
+    map_image();
+    kernel_ = std::make_unique<Kernel>(*memory_, std::move(config));
+  } catch (...) {
+    kernel_.reset();
+    uc_close(uc_);
+    uc_ = nullptr;
+    throw;
+  }
   kernel_->stop_cpu = [this] { uc_emu_stop(uc_); };
+  install_hooks();
+}
 
+void Process::install_hooks() {
   uc_cb_hookintr_t on_interrupt = [](uc_engine* uc, uint32_t intno, void* user) {
     auto* self = static_cast<Process*>(user);
     if (intno != 0x80) {
@@ -178,6 +193,29 @@ Process::~Process() {
 }
 
 void Process::map_image() {
+  struct Reserved {
+    uint32_t begin;
+    uint64_t end;
+    const char* name;
+  };
+  const Reserved reserved[] = {
+      {layout::kStackTop - layout::kStackSize, layout::kStackTop, "stack"},
+      {layout::kScratchBase, uint64_t{layout::kScratchBase} + layout::kScratchSize, "scratch"},
+      {layout::kSentinel, uint64_t{layout::kSentinel} + kPage, "return sentinel"},
+  };
+  for (const Segment& seg : image_.segments()) {
+    uint64_t begin = page_down(seg.vaddr), end = page_up(uint64_t{seg.vaddr} + seg.memsz);
+    for (const Reserved& r : reserved) {
+      if (begin < r.end && r.begin < end) {
+        char what[160];
+        std::snprintf(what, sizeof what,
+                      ": the segment at 0x%08" PRIx32 " overlaps the %s area (0x%08" PRIx32
+                      "-0x%08" PRIx64 ") the runner keeps for itself",
+                      seg.vaddr, r.name, r.begin, r.end - 1);
+        throw LoadError(image_.path() + what);
+      }
+    }
+  }
   for (const Segment& seg : image_.segments()) {
     uint32_t begin = page_down(seg.vaddr);
     uint64_t end = page_up(uint64_t{seg.vaddr} + seg.memsz);
@@ -201,13 +239,18 @@ RunResult Process::execute(uint32_t begin, uint32_t until, uint64_t count) {
   kernel_->reset_exit();
   // A pause asked for between runs is stale; whoever wants one during this run asks again.
   hooks_->pause = false;
-  uc_err rc = uc_emu_start(uc_, begin, until, 0, count);
+  uc_err rc = stop_requested_ ? UC_ERR_OK : uc_emu_start(uc_, begin, until, 0, count);
   bool paused = hooks_->pause.exchange(false);
   uint32_t eip = 0;
   uc_reg_read(uc_, UC_X86_REG_EIP, &eip);
   RunResult r;
   r.eip = eip;
-  if (!hooks_->fault.empty()) {
+  if (stop_requested_) {
+    std::lock_guard lock(stop_mutex_);
+    r.end = RunResult::End::Stopped;
+    r.status = stop_status_;
+    r.message = stop_message_;
+  } else if (!hooks_->fault.empty()) {
     r.end = RunResult::End::Fault;
     r.message = hooks_->fault;
     r.signal = hooks_->signal;
@@ -341,14 +384,35 @@ uint32_t Process::esp() const {
   return v;
 }
 
+void Process::request_stop(int32_t status, const std::string& message) {
+  {
+    std::lock_guard lock(stop_mutex_);
+    if (!stop_requested_) {  // the first reason stands
+      stop_status_ = status;
+      stop_message_ = message;
+      stop_requested_ = true;
+    }
+  }
+  uc_emu_stop(uc_);
+}
+
+void Process::set_instruction_limit(uint64_t limit) {
+  hooks_->instruction_limit = limit;
+  if (limit != 0) set_instruction_counting(true);
+}
+
 void Process::set_instruction_counting(bool on) {
   if (on && hooks_->counter == 0) {
     uc_cb_hookcode_t count = [](uc_engine*, uint64_t, uint32_t, void* user) {
-      ++static_cast<Hooks*>(user)->instructions;
+      auto* hooks = static_cast<Hooks*>(user);
+      if (++hooks->instructions > hooks->instruction_limit && hooks->instruction_limit != 0) {
+        hooks->process->request_stop(
+            124, "stopped at the instruction limit of " + std::to_string(hooks->instruction_limit));
+      }
     };
     uc_hook_add(uc_, &hooks_->counter, UC_HOOK_CODE, reinterpret_cast<void*>(count), hooks_.get(),
                 1, 0);
-  } else if (!on && hooks_->counter != 0) {
+  } else if (!on && hooks_->counter != 0 && hooks_->instruction_limit == 0) {
     uc_hook_del(uc_, hooks_->counter);
     hooks_->counter = 0;
   }

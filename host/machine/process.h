@@ -2,8 +2,10 @@
 // simulated kernel that answers its int 0x80 calls.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <span>
 #include <string>
@@ -72,6 +74,15 @@ class Process {
   uint64_t instructions() const;
   void reset_instructions();
 
+  // Stops the run with status 124 once the guest has executed this many instructions (0: no
+  // limit). Counting costs a hook on every instruction, so only runs that ask pay for it.
+  void set_instruction_limit(uint64_t limit);
+  // Asks a running guest to stop: the run ends as RunResult::End::Stopped with this status
+  // and message (the first request's; a later one only stops the CPU again). Safe from
+  // another thread (a watchdog); a request that comes while no guest code runs stops the
+  // next run at once.
+  void request_stop(int32_t status, const std::string& message);
+
   const ElfImage& image() const { return image_; }
   GuestMemory& memory() { return *memory_; }
   Kernel& kernel() { return *kernel_; }
@@ -81,6 +92,7 @@ class Process {
  private:
   RunResult execute(uint32_t begin, uint32_t until, uint64_t count = 0);
   void map_image();
+  void install_hooks();
 
   ElfImage image_;
   uc_struct* uc_ = nullptr;
@@ -88,6 +100,10 @@ class Process {
   std::unique_ptr<Kernel> kernel_;
   struct Hooks;
   std::unique_ptr<Hooks> hooks_;
+  std::atomic<bool> stop_requested_{false};
+  std::mutex stop_mutex_;
+  int32_t stop_status_ = 0;
+  std::string stop_message_;
 };
 
 }  // namespace nuv

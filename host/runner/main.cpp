@@ -1,13 +1,18 @@
 // nuvrelos-run: runs an i386 program of the system on Linux, the way a user-mode emulator
 // runs a foreign binary.
+#include <fcntl.h>
 #include <unicorn/unicorn.h>
+#include <unistd.h>
 
 #include <CLI/CLI.hpp>
 #include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,11 +26,14 @@
 #include "host/runner/command_line.h"
 #include "host/runner/debug_run.h"
 #include "host/runner/measures.h"
+#include "host/runner/watchdog.h"
 
 namespace {
 
 constexpr const char* kCommand = "nuvrelos-run";
 constexpr int kFaultStatus = 139;
+// The program ran, but the runner lost some of what it had to deliver (console output, the
+// trace): its own failure, as for a host failure behind the GUI.
 constexpr int kHostFailureStatus = 125;
 // A headless run without a scenario's own limit stops after this many frames (ten seconds of
 // the demo's virtual time): nobody can press q there.
@@ -171,9 +179,33 @@ bool abi_allows_running(const std::string& path) {
   return true;
 }
 
+// A standard descriptor the runner was started without is taken by one that fails every
+// write (and reads nothing), so no file the guest opens can take its number and receive what
+// was meant for the console.
+void hold_closed_standard_descriptors() {
+  for (int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+    if (::fcntl(fd, F_GETFD) >= 0 || errno != EBADF) continue;
+    int held = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (held >= 0 && held != fd) {
+      ::dup3(held, fd, O_CLOEXEC);
+      ::close(held);
+    }
+  }
+}
+
+std::string output_loss(int error) {
+  if (error == EBADF) return "standard output is closed";
+  if (error == EPIPE) return "standard output: the reader went away (broken pipe)";
+  return std::string("standard output: ") + std::strerror(error);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  hold_closed_standard_descriptors();
+  // A reader that goes away is a failed write the guest and the user hear about, not a
+  // silent death of the runner.
+  std::signal(SIGPIPE, SIG_IGN);
   CLI::App app{
       "Runs a nuvrelos i386 program on this machine: its console output appears on standard "
       "output and its exit status becomes this command's.",
@@ -193,6 +225,19 @@ int main(int argc, char** argv) {
                  "Trace only these services (gui_fill_rect,gui_draw_text), or all but those "
                  "named with ! (!usleep)")
       ->type_name("LIST");
+  double timeout = 0;
+  int64_t instruction_limit = 0;
+  bool through_links = false;
+  app.add_option("--timeout", timeout,
+                 "Stop the run with status 124 after this many seconds of wall-clock time")
+      ->check(CLI::PositiveNumber);
+  app.add_option("--instruction-limit", instruction_limit,
+                 "Stop the run with status 124 after the program executed this many "
+                 "instructions (counting slows the run)")
+      ->check(CLI::Range(int64_t{1}, INT64_MAX));
+  app.add_flag("--write-through-links", through_links,
+               "writefile writes a file with several hard links in place, so every link sees "
+               "the new content (default: replace it atomically; its other links keep the old)");
   GuiOptions gui;
   add_gui_options(app, gui);
   std::optional<uint16_t> gdb_port;
@@ -223,6 +268,7 @@ int main(int argc, char** argv) {
 
   nuv::KernelConfig config;
   config.root = root;
+  config.write_through_links = through_links;
   if (!gui_config_from(gui, config.gui)) return nuv::cli::kUsageStatus;
   std::unique_ptr<nuv::Process> process;
   try {
@@ -236,6 +282,7 @@ int main(int argc, char** argv) {
   }
   if (!abi_allows_running(guest_args[0])) return nuv::cli::kCannotRunStatus;
   TraceOutput trace;
+  int trace_error = 0;
   if (trace_path == "-") {
     trace.file = stdout;
   } else if (!trace_path.empty()) {
@@ -251,6 +298,10 @@ int main(int argc, char** argv) {
     // The guest's console output is written unbuffered; a trace on the same stream keeps pace.
     process->kernel().add_observer(
         nuv::trace_writer(trace.file, nuv::TraceFormat::JsonLines, filter, trace.file == stdout));
+    // The first failed write says why; the stream remembers only that something failed.
+    process->kernel().add_observer([&trace, &trace_error](const nuv::ServiceCall&) {
+      if (trace_error == 0 && std::ferror(trace.file)) trace_error = errno != 0 ? errno : EIO;
+    });
   }
   if (strace) {
     process->kernel().add_observer(
@@ -264,6 +315,9 @@ int main(int argc, char** argv) {
   }
   if (!record_path.empty()) process->kernel().compositor().set_recording(true);
   std::FILE* trace_out = trace.file;
+  if (instruction_limit > 0) {
+    process->set_instruction_limit(static_cast<uint64_t>(instruction_limit));
+  }
   nuv::RunResult r;
   if (gdb_port) {
     nuv::runner::DebugOutcome o =
@@ -275,6 +329,9 @@ int main(int argc, char** argv) {
     }
     r = *o.result;
   } else {
+    std::optional<std::chrono::duration<double>> limit;
+    if (timeout > 0) limit = std::chrono::duration<double>(timeout);
+    nuv::Watchdog watchdog(*process, limit);
     r = process->run(guest_args);
   }
   if (!gui.save_last.empty()) save_last_frame(*process, gui.save_last);
@@ -300,5 +357,24 @@ int main(int argc, char** argv) {
       status = kFaultStatus;
       break;
   }
+  // What could not be delivered is said last, where the user looks, and changes the status.
+  const nuv::Kernel& kernel = process->kernel();
+  if (kernel.output_error() != 0) {
+    std::cerr << "nuvrelos-run: " << output_loss(kernel.output_error()) << ": "
+              << kernel.output_lost() << " bytes of the program's output were lost\n";
+    status = kHostFailureStatus;
+  }
+  if (trace.file) {
+    errno = 0;
+    if ((std::fflush(trace.file) != 0 || std::ferror(trace.file)) && trace_error == 0) {
+      trace_error = errno != 0 ? errno : EIO;
+    }
+    if (trace_error != 0) {
+      std::cerr << "nuvrelos-run: cannot write the trace file " << trace_path << ": "
+                << std::strerror(trace_error) << "; the trace is incomplete\n";
+      status = kHostFailureStatus;
+    }
+  }
+  if (strace && (std::fflush(stderr) != 0 || std::ferror(stderr))) status = kHostFailureStatus;
   return measured ? status : kHostFailureStatus;
 }

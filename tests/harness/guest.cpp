@@ -79,7 +79,12 @@ Guest::Guest(std::string_view program, GuestOptions options)
   }
   KernelConfig config;
   config.root = root_;
-  config.console_out = [this](std::string_view bytes) { console_.append(bytes); };
+  if (!options.host_console) {
+    config.console_out = [this](std::string_view bytes) {
+      console_.append(bytes);
+      return 0;
+    };
+  }
   config.console_in = [this](void* buffer, size_t size) -> long {
     size_t n = std::min(size, input_.size() - input_pos_);
     std::memcpy(buffer, input_.data() + input_pos_, n);
@@ -87,6 +92,8 @@ Guest::Guest(std::string_view program, GuestOptions options)
     return static_cast<long>(n);
   };
   config.gui = options.gui;
+  config.resolver = options.resolver;
+  config.write_through_links = options.write_through_links;
   process_ = std::make_unique<Process>(guest_program(program), std::move(config));
   process_->kernel().set_recording(true);
   if (CoverageCollector::get() != nullptr) coverage_ = std::make_unique<BlockCoverage>(*process_);

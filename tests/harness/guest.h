@@ -24,6 +24,11 @@ struct GuestOptions {
   std::filesystem::path root;  // empty: a fresh temporary directory, removed afterwards
   std::string input;           // what descriptor 0 (and getkey) reads
   GuiConfig gui;               // compositor settings (content size, scenario)
+  RootFs::Resolver resolver = RootFs::Resolver::Auto;
+  bool write_through_links = false;
+  // Descriptors 1 and 2 write the host's standard output, as in the runner, instead of
+  // console().
+  bool host_console = false;
 };
 
 class Guest {

@@ -1,0 +1,374 @@
+// nuvrelos-run against what goes wrong around a program: output nobody can take, traces that
+// cannot be written, signals, programs that never end, and executables and inputs it must
+// refuse by name without hanging, crashing or leaking.
+#include <elf.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <thread>
+
+#include "tests/harness/guest.h"
+
+namespace nuv::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string slurp(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::string quoted(const std::string& s) {
+  std::string q = "'";
+  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+struct Outcome {
+  int status = -1;
+  std::string err;
+  double seconds = 0;
+};
+
+class Hardening : public ::testing::Test {
+ protected:
+  Hardening() {
+    dir = fs::temp_directory_path() /
+          ("nuv-hardening-" + std::to_string(::getpid()) + "-" +
+           ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::create_directories(dir);
+  }
+  ~Hardening() override { fs::remove_all(dir); }
+
+  // Runs the runner with these arguments through the shell; `redirect` says where its
+  // standard output goes (a shell redirection or a pipe).
+  Outcome run(const std::vector<std::string>& args, const std::string& redirect = ">/dev/null") {
+    std::string cmd =
+        "timeout -s KILL 60 " + quoted(std::string(NUV_BINARY_DIR) + "/host/nuvrelos-run");
+    // A pipe's reader gets time to go away before the runner writes anything.
+    if (redirect.starts_with("|")) cmd = "sleep 0.3; " + cmd;
+    for (const auto& a : args) cmd += " " + quoted(a);
+    // A runner that hangs is killed, so the test fails instead of hanging with it.
+    cmd = "{ " + cmd + " 2>" + quoted((dir / "stderr").string()) + " </dev/null; echo $? >" +
+          quoted((dir / "status").string()) + "; } " + redirect;
+    auto start = std::chrono::steady_clock::now();
+    std::system(cmd.c_str());
+    Outcome o;
+    o.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    o.status = std::stoi("0" + slurp(dir / "status"));
+    o.err = slurp(dir / "stderr");
+    return o;
+  }
+
+  fs::path dir;
+};
+
+TEST_F(Hardening, LostOutputIsReportedAndChangesTheStatus) {
+  struct Case {
+    std::string name;
+    std::string redirect;
+    std::string says;
+  };
+  const std::vector<Case> cases = {
+      {"a full disk", ">/dev/full", "No space left on device"},
+      {"a closed standard output", ">&-", "standard output is closed"},
+      {"a reader that went away", "| true", "broken pipe"},
+  };
+  std::vector<std::string> args = {guest_program("prog_exit_code"), "0"};
+  for (int i = 0; i < 100; ++i) args.push_back(std::string(100, 'x'));
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Outcome o = run(args, c.redirect);
+    EXPECT_EQ(o.status, 125);
+    EXPECT_NE(o.err.find(c.says), std::string::npos) << o.err;
+    EXPECT_NE(o.err.find("output were lost"), std::string::npos) << o.err;
+  }
+  EXPECT_EQ(run(args).status, 0) << "output that arrives changes nothing";
+}
+
+TEST_F(Hardening, TheGuestHearsWhatTheHostWriteSaid) {
+  struct Case {
+    std::string name;
+    std::function<int()> make;  // a descriptor to stand in for standard output
+    int32_t expect;
+  };
+  int pipe_ends[2] = {-1, -1};
+  const std::vector<Case> cases = {
+      {"a full disk", [] { return ::open("/dev/full", O_WRONLY); }, -28},
+      {"a reader that went away",
+       [&] {
+         EXPECT_EQ(::pipe(pipe_ends), 0);
+         ::close(pipe_ends[0]);
+         return pipe_ends[1];
+       },
+       -32},
+      {"a closed standard output", [] { return ::open("/dev/null", O_RDONLY); }, -5},
+  };
+  auto old_pipe = std::signal(SIGPIPE, SIG_IGN);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Guest g("whole_runtime", GuestOptions{.host_console = true});
+    std::fflush(stdout);
+    int saved = ::dup(STDOUT_FILENO);
+    int stand_in = c.make();
+    ::dup2(stand_in, STDOUT_FILENO);
+    ::close(stand_in);
+    int32_t one = g.calli("write", {1, g.str("lost"), 4});
+    int32_t two = g.calli("write", {2, g.str("lost"), 4});
+    ::dup2(saved, STDOUT_FILENO);
+    ::close(saved);
+    EXPECT_EQ(one, c.expect);
+    EXPECT_EQ(two, c.expect) << "descriptor 2 is the console too";
+    EXPECT_EQ(g.kernel().output_lost(), 8u);
+  }
+  std::signal(SIGPIPE, old_pipe);
+}
+
+TEST_F(Hardening, ATraceThatCannotBeWrittenIsReported) {
+  Outcome o = run({"--trace", "/dev/full", guest_program("prog_exit_code"), "0"});
+  EXPECT_EQ(o.status, 125);
+  EXPECT_NE(o.err.find("cannot write the trace file /dev/full"), std::string::npos) << o.err;
+}
+
+// A scenario that makes the demo's frame never end: a content size of 2^31 - 1 squared.
+fs::path absurd_scenario(const fs::path& dir) {
+  fs::path p = dir / "absurd.json";
+  std::ofstream(p) << R"({"report_size": [2147483647, 2147483647]})";
+  return p;
+}
+
+TEST_F(Hardening, LimitsStopAProgramThatNeverEnds) {
+  struct Case {
+    std::string name;
+    std::vector<std::string> args;
+    std::string says;
+  };
+  const std::string demo = guest_program("stack_demo");
+  const std::string absurd = absurd_scenario(dir).string();
+  const std::vector<Case> cases = {
+      {"a busy loop, timed", {"--timeout", "0.5", guest_program("prog_spin")}, "time limit of 0.5"},
+      {"a loop of kernel calls, timed",
+       {"--timeout", "0.5", guest_program("prog_spin"), "calls"},
+       "time limit"},
+      {"a frame that never completes, timed",
+       {"--timeout", "1", "--scenario", absurd, demo},
+       "time limit of 1 seconds"},
+      {"a busy loop, counted",
+       {"--instruction-limit", "1000000", guest_program("prog_spin")},
+       "instruction limit of 1000000"},
+      {"a frame that never completes, counted",
+       {"--instruction-limit", "5000000", "--scenario", absurd, demo},
+       "instruction limit"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Outcome o = run(c.args);
+    EXPECT_EQ(o.status, 124);
+    EXPECT_NE(o.err.find(c.says), std::string::npos) << o.err;
+    EXPECT_LT(o.seconds, 30);
+  }
+  Outcome ends = run({"--timeout", "60", "--instruction-limit", "100000000",
+                      guest_program("prog_exit_code"), "7"});
+  EXPECT_EQ(ends.status, 7) << "limits a program stays within change nothing";
+  EXPECT_EQ(ends.err, "");
+}
+
+TEST_F(Hardening, BadLimitsAreUsageErrors) {
+  for (const auto& args : std::vector<std::vector<std::string>>{{"--timeout", "0"},
+                                                                {"--timeout", "-1"},
+                                                                {"--timeout", "soon"},
+                                                                {"--instruction-limit", "0"},
+                                                                {"--instruction-limit", "-5"}}) {
+    SCOPED_TRACE(args[0] + " " + args[1]);
+    std::vector<std::string> all = args;
+    all.push_back(guest_program("prog_exit_code"));
+    EXPECT_EQ(run(all).status, 2);
+  }
+}
+
+TEST_F(Hardening, SigtermStopsTheRunAndTheTraceIsComplete) {
+  struct Case {
+    int signo;
+    int status;
+  };
+  for (const Case& c : {Case{SIGTERM, 143}, Case{SIGINT, 130}}) {
+    SCOPED_TRACE(c.signo);
+    fs::path trace = dir / "trace.jsonl";
+    std::string cmd = quoted(std::string(NUV_BINARY_DIR) + "/host/nuvrelos-run") + " --trace " +
+                      quoted(trace.string()) + " " + quoted(guest_program("prog_spin")) +
+                      " calls >/dev/null 2>" + quoted((dir / "stderr").string());
+    pid_t child = ::fork();
+    if (child == 0) {
+      ::execl("/bin/sh", "sh", "-c", ("exec " + cmd).c_str(), static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    // Long enough for thousands of records to wait in the trace's buffer.
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    ::kill(child, c.signo);
+    int raw = 0;
+    ::waitpid(child, &raw, 0);
+    ASSERT_TRUE(WIFEXITED(raw)) << "the runner died of the signal";
+    EXPECT_EQ(WEXITSTATUS(raw), c.status);
+    EXPECT_NE(slurp(dir / "stderr").find("stopped by SIG"), std::string::npos);
+    std::istringstream lines(slurp(trace));
+    std::string line;
+    size_t records = 0;
+    bool whole = true;
+    while (std::getline(lines, line)) {
+      ++records;
+      whole = whole && nlohmann::json::accept(line);
+    }
+    EXPECT_GT(records, 100u);
+    EXPECT_TRUE(whole) << "every record complete";
+    EXPECT_EQ(slurp(trace).back(), '\n');
+  }
+}
+
+// A valid program, changed the way a hostile or broken file would be.
+class Mutant {
+ public:
+  Mutant() : bytes_(slurp(guest_program("prog_exit_code"))) {
+    std::memcpy(&ehdr, bytes_.data(), sizeof ehdr);
+    for (size_t i = 0; i < ehdr.e_phnum; ++i) {
+      Elf32_Phdr ph;
+      std::memcpy(&ph, bytes_.data() + ehdr.e_phoff + i * sizeof ph, sizeof ph);
+      phdrs.push_back(ph);
+    }
+  }
+  Elf32_Phdr& first_load() {
+    for (auto& ph : phdrs) {
+      if (ph.p_type == PT_LOAD) return ph;
+    }
+    throw std::runtime_error("no PT_LOAD");
+  }
+  // Puts the program headers at the end of the file, at `misalign` bytes past a boundary.
+  void move_headers(size_t misalign) {
+    while (bytes_.size() % 16 != misalign) bytes_.push_back('\0');
+    ehdr.e_phoff = static_cast<Elf32_Off>(bytes_.size());
+    bytes_.append(phdrs.size() * sizeof(Elf32_Phdr), '\0');
+  }
+  std::string write(const fs::path& p) {
+    std::memcpy(bytes_.data(), &ehdr, sizeof ehdr);
+    for (size_t i = 0;
+         i < phdrs.size() && ehdr.e_phoff + (i + 1) * sizeof(Elf32_Phdr) <= bytes_.size(); ++i) {
+      std::memcpy(bytes_.data() + ehdr.e_phoff + i * sizeof(Elf32_Phdr), &phdrs[i],
+                  sizeof(Elf32_Phdr));
+    }
+    std::ofstream(p, std::ios::binary) << bytes_;
+    return p.string();
+  }
+
+  Elf32_Ehdr ehdr;
+  std::vector<Elf32_Phdr> phdrs;
+
+ private:
+  std::string bytes_;
+};
+
+TEST_F(Hardening, TheLoaderRefusesByName) {
+  struct Case {
+    std::string name;
+    std::function<void(Mutant&)> change;
+    std::string says;  // empty: the program runs as it should
+  };
+  const std::vector<Case> cases = {
+      {"65535 program headers", [](Mutant& m) { m.ehdr.e_phnum = 65535; },
+       "too many program headers: 65535 (at most 64)"},
+      {"65 program headers",
+       [](Mutant& m) {
+         m.phdrs.resize(65, Elf32_Phdr{PT_NULL, 0, 0, 0, 0, 0, 0, 0});
+         m.ehdr.e_phnum = 65;
+         m.move_headers(0);
+       },
+       "too many program headers: 65"},
+      {"64 program headers",
+       [](Mutant& m) {
+         m.phdrs.resize(64, Elf32_Phdr{PT_NULL, 0, 0, 0, 0, 0, 0, 0});
+         m.ehdr.e_phnum = 64;
+         m.move_headers(0);
+       },
+       ""},
+      {"misaligned program headers", [](Mutant& m) { m.move_headers(3); }, ""},
+      {"a segment over the stack",
+       [](Mutant& m) {
+         auto& ph = m.first_load();
+         ph.p_vaddr = ph.p_paddr = 0xBFFFF000 + (ph.p_vaddr & 0xFFF);
+         m.ehdr.e_entry = ph.p_vaddr;
+       },
+       "overlaps the stack area"},
+      {"a segment over the scratch area",
+       [](Mutant& m) {
+         auto& ph = m.first_load();
+         ph.p_vaddr = ph.p_paddr = 0xD0000000 + (ph.p_vaddr & 0xFFF);
+         m.ehdr.e_entry = ph.p_vaddr;
+       },
+       "overlaps the scratch area"},
+      {"an entry outside every segment", [](Mutant& m) { m.ehdr.e_entry = 0x10; },
+       "the entry point 0x00000010 is not in an executable segment"},
+      {"an entry at the return sentinel", [](Mutant& m) { m.ehdr.e_entry = 0xF0000000; },
+       "the entry point 0xf0000000 is not in an executable segment"},
+      {"offset and address in different places of a page",
+       [](Mutant& m) { m.first_load().p_offset += 4; }, "different places in a page"},
+      {"program header entries of 40 bytes", [](Mutant& m) { m.ehdr.e_phentsize = 40; },
+       "program header entries of 40 bytes"},
+      {"program headers past the end", [](Mutant& m) { m.ehdr.e_phoff = 0x7FFFFFF0; },
+       "truncated program headers"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Mutant m;
+    c.change(m);
+    std::string path = m.write(dir / "mutant");
+    ::chmod(path.c_str(), 0755);
+    Outcome o = run({path, "5"});
+    if (c.says.empty()) {
+      EXPECT_EQ(o.status, 5) << o.err;
+    } else {
+      EXPECT_EQ(o.status, 126);
+      EXPECT_NE(o.err.find(c.says), std::string::npos) << o.err;
+      EXPECT_EQ(std::count(o.err.begin(), o.err.end(), '\n'), 1) << "one line: " << o.err;
+    }
+  }
+}
+
+TEST_F(Hardening, SpecialFilesAreRefusedNotWaitedOn) {
+  fs::path fifo = dir / "fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  struct Case {
+    std::string name;
+    std::vector<std::string> args;
+    int status;
+    std::string says;
+  };
+  const std::string demo = guest_program("stack_demo");
+  const std::vector<Case> cases = {
+      {"a FIFO as the program", {fifo.string()}, 126, "not a regular file"},
+      {"a directory as the program", {dir.string()}, 126, "not a regular file"},
+      {"a FIFO as the font",
+       {"--display", "headless", "--font", fifo.string(), demo},
+       125,
+       "not a regular file"},
+      {"a FIFO as the scenario", {"--scenario", fifo.string(), demo}, 2, "not a regular file"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Outcome o = run(c.args);
+    EXPECT_EQ(o.status, c.status);
+    EXPECT_NE(o.err.find(c.says), std::string::npos) << o.err;
+    EXPECT_LT(o.seconds, 20);
+  }
+}
+
+}  // namespace
+}  // namespace nuv::test
