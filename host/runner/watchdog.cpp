@@ -12,7 +12,7 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "host/emu/process.h"
+#include "host/machine/process.h"
 
 namespace nuv {
 namespace {
