@@ -354,7 +354,7 @@ TEST_F(Hardening, SpecialFilesAreRefusedNotWaitedOn) {
   const std::string demo = guest_program("stack_demo");
   const std::vector<Case> cases = {
       {"a FIFO as the program", {fifo.string()}, 126, "not a regular file"},
-      {"a directory as the program", {dir.string()}, 126, "not a regular file"},
+      {"a directory as the program", {dir.string()}, 126, "Is a directory"},
       {"a FIFO as the font",
        {"--display", "headless", "--font", fifo.string(), demo},
        125,

@@ -19,6 +19,13 @@ namespace {
 constexpr size_t kMaxProgramHeaders = 64;
 constexpr uint32_t kPageSize = 0x1000;
 
+struct FdCloser {
+  int fd;
+  ~FdCloser() {
+    if (fd >= 0) ::close(fd);
+  }
+};
+
 struct ElfCloser {
   void operator()(Elf* e) const { elf_end(e); }
 };
