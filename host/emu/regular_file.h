@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "host/kernel/unique_fd.h"
+#include "host/emu/unique_fd.h"
 
 namespace nuv {
 

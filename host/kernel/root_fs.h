@@ -19,7 +19,7 @@
 #include <string_view>
 #include <vector>
 
-#include "host/kernel/unique_fd.h"
+#include "host/emu/unique_fd.h"
 
 namespace nuv {
 

@@ -9,7 +9,7 @@
 #include <cstdio>
 
 #include "host/abi/errors.h"
-#include "host/kernel/unique_fd.h"
+#include "host/emu/unique_fd.h"
 
 namespace nuv {
 namespace {

@@ -7,7 +7,7 @@
 #include <optional>
 #include <thread>
 
-#include "host/kernel/unique_fd.h"
+#include "host/emu/unique_fd.h"
 
 namespace nuv {
 
