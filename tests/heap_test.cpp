@@ -44,9 +44,9 @@ TEST(Heap, BlocksTakeTheirSizePlusHeaderRoundedToEight) {
     const char* fn;
     uint32_t a, b;  // size, count and size for calloc, or null and size for realloc
     uint32_t recorded, taken;
-  } cases[] = {{"malloc", 0, 0, 1, 8},    {"malloc", 4, 0, 4, 8},          {"malloc", 5, 0, 5, 16},
-               {"malloc", 13, 0, 13, 24}, {"malloc", 1000, 0, 1000, 1008}, {"calloc", 0, 100, 1, 8},
-               {"calloc", 100, 0, 1, 8},  {"realloc", 0, 16, 16, 24}};
+  } cases[] = {{"malloc", 0, 0, 1, 8},    {"malloc", 4, 0, 4, 8},   {"malloc", 5, 0, 5, 16},
+               {"malloc", 13, 0, 13, 24}, {"calloc", 0, 100, 1, 8}, {"calloc", 100, 0, 1, 8},
+               {"realloc", 0, 16, 16, 24}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.fn + " "s + std::to_string(c.a) + " " + std::to_string(c.b));
     Guest g;
