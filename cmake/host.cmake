@@ -46,7 +46,15 @@ endif()
 target_include_directories(nuv_host_options INTERFACE ${PROJECT_SOURCE_DIR})
 # Runtime headers the host shares give it their values only, not the target's declarations.
 target_compile_definitions(nuv_host_options INTERFACE NUVRELOS_HOST)
-if(NUV_SANITIZE)
+if(NUV_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    message(FATAL_ERROR "NUV_FUZZ needs clang for libFuzzer (scripts/fuzz chooses it)")
+  endif()
+  # Coverage for libFuzzer in everything the targets reach, not only in the targets.
+  target_compile_options(nuv_host_options INTERFACE -fsanitize=fuzzer-no-link,address,undefined
+                         -fno-sanitize-recover=all -fno-omit-frame-pointer)
+  target_link_options(nuv_host_options INTERFACE -fsanitize=address,undefined)
+elseif(NUV_SANITIZE)
   target_compile_options(nuv_host_options INTERFACE -fsanitize=address,undefined
                          -fno-sanitize-recover=all -fno-omit-frame-pointer)
   target_link_options(nuv_host_options INTERFACE -fsanitize=address,undefined)

@@ -171,6 +171,35 @@ TEST_F(KernelFiles, BadGuestPointersGetEfaultNeverAHostCrash) {
   EXPECT_EQ(g.calli("open", {end_of_stack, 0}), -14);
 }
 
+// Nothing to move is no fault, wherever the pointer points: Linux answers 0 for these too. The
+// runtime's wrappers refuse a null buffer themselves, so the calls go to the kernel directly.
+TEST_F(KernelFiles, ZeroLengthTransfersNeverFault) {
+  spit(g.root() / "data.txt", "0123456789");
+  const uint32_t fd = static_cast<uint32_t>(open("/data.txt", 0));
+  const uint32_t null = 0, unmapped = 0x10, text = g.sym("main");
+  struct Case {
+    const char* what;
+    uint32_t service;
+    Slots slots;
+  };
+  const Case cases[] = {
+      {"read into null", SVC_read, {fd, null, 0}},
+      {"read into unmapped memory", SVC_read, {fd, unmapped, 0}},
+      {"read into code", SVC_read, {fd, text, 0}},
+      {"write from null", SVC_write, {1, null, 0}},
+      {"write from code", SVC_write, {1, text, 0}},
+      {"writefile from code", SVC_writefile, {g.str("/empty"), text, 0}},
+      {"writefile from null", SVC_writefile, {g.str("/empty"), null, 0}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(g.calli("nuvrelos_syscall", {c.service, c.slots[0], c.slots[1], c.slots[2]}), 0);
+  }
+  EXPECT_EQ(read(static_cast<int32_t>(fd), 10), "0123456789") << "nothing was consumed";
+  EXPECT_TRUE(std::filesystem::exists(g.root() / "empty"));
+  EXPECT_EQ(slurp(g.root() / "empty"), "");
+}
+
 TEST_F(KernelFiles, NoPathReachesOutsideTheRoot) {
   std::filesystem::path outside =
       g.root().parent_path() / ("outside-" + g.root().filename().string());

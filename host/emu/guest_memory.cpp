@@ -47,6 +47,9 @@ const Region* GuestMemory::region_at(uint32_t addr) const {
 
 template <typename Fn>
 bool GuestMemory::each_piece(uint32_t addr, size_t size, uint32_t need, Fn&& fn) const {
+  // Nothing to move is no fault anywhere, as a zero-length read or write is none on Linux; and
+  // the caller's pointer may then be null, which memcpy must never see.
+  if (size == 0) return true;
   uint64_t at = addr;
   uint64_t end = uint64_t{addr} + size;
   if (end > 0x100000000ull) return false;

@@ -61,7 +61,8 @@ int32_t key_code(const json& v, const std::string& where) {
 
 void check_members(const json& object, const std::string& where,
                    std::initializer_list<const char*> known) {
-  for (const auto& [key, value] : object.items()) {
+  for (const auto& item : object.items()) {
+    const std::string& key = item.key();
     if (std::none_of(known.begin(), known.end(), [&](const char* k) { return key == k; })) {
       fail(where, "unknown member \"" + key + "\"");
     }

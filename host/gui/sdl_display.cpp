@@ -72,8 +72,7 @@ int32_t gui_key_code(int32_t key, uint32_t mod) {
   return -1;
 }
 
-SdlDisplay::SdlDisplay(const std::string& title, int32_t width, int32_t height)
-    : width_(width), height_(height) {
+SdlDisplay::SdlDisplay(const std::string& title, int32_t width, int32_t height) {
   std::string why;
   if (!start_video(&why)) throw DisplayError("cannot open a window: " + why);
   window_ = sdl().CreateWindow(title.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, width,

@@ -49,8 +49,6 @@ class SdlDisplay {
 
  private:
   SDL_Window* window_ = nullptr;
-  int32_t width_;
-  int32_t height_;
   int32_t buttons_ = 0;
   bool closed_ = false;
   bool exposed_ = false;
