@@ -188,12 +188,9 @@ TEST(MemoryStream, CollectsBytesInABufferGrowingFrom256ByDoubling) {
       ASSERT_EQ(g.calli("file_write_bytes", {s, g.str(piece), n}), 0);
       expected += piece;
     }
-    uint32_t data = field(g, s, kData);
     EXPECT_EQ(g.read(vars, 8), g.read(s + kData, 8));  // data and length
-    EXPECT_EQ(field(g, s, kLength), expected.size());
+    EXPECT_EQ(g.u32(vars + 4), expected.size());
     EXPECT_EQ(field(g, s, kCapacity), c.capacity);
-    EXPECT_EQ(g.u32(data - 4), c.capacity);  // the heap block is the capacity
-    EXPECT_EQ(g.read_str(data), expected);
     EXPECT_EQ(g.calli("fclose", {s}), 0);
     EXPECT_EQ(g.read_str(g.u32(vars)), expected);
     EXPECT_TRUE(g.kernel().calls().empty());
@@ -207,11 +204,12 @@ TEST(MemoryStream, RefusesSpaceBeyondTwoGibibytes) {
   struct Case {
     uint32_t length, capacity, count;
     bool reaches_heap;
-  } cases[] = {{0, 0, 0xFFFFFFFF, false},
-               {100, 256, 0xFFFFFF9B, false},
-               {0, 0, 0x80000000, false},
-               {0x7FFFFFFF, 0x80000000, 1, false},
-               {0, 0, 0x7FFFFFFF, true}};
+  } cases[] = {
+      // clang-format off
+      {0, 0, 0xFFFFFFFF, false}, {100, 256, 0xFFFFFF9B, false}, {0, 0, 0x80000000, false},
+      {0x7FFFFFFF, 0x80000000, 1, false}, {0, 0, 0x7FFFFFFF, true},
+      // clang-format on
+  };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.length) + " + " + std::to_string(c.count));
     Guest g;
@@ -225,8 +223,7 @@ TEST(MemoryStream, RefusesSpaceBeyondTwoGibibytes) {
     EXPECT_EQ(g.read(s, kRecordSize), record);
     EXPECT_EQ(used(g), heap);
     EXPECT_EQ(g.u32(vars), 0u);
-    if (!c.reaches_heap) continue;
-    EXPECT_EQ(g.u32(g.sym("errno")), 12u);
+    EXPECT_EQ(g.u32(g.sym("errno")), c.reaches_heap ? 12u : 0u);
   }
 }
 
