@@ -28,6 +28,10 @@ namespace {
 
 constexpr uint8_t kHlt = 0xF4;
 constexpr uint32_t kPage = 0x1000;
+// A present, writable 32-bit data segment at base 0 with a 4 GB limit, privilege 0, and the
+// selector of its descriptor table slot.
+constexpr uint64_t kFlatData = 0x00CF92000000FFFFull;
+constexpr uint32_t kFlatDataSelector = 0x08;
 
 uint32_t page_down(uint32_t v) { return v & ~(kPage - 1); }
 uint64_t page_up(uint64_t v) { return (v + kPage - 1) & ~uint64_t{kPage - 1}; }
@@ -104,6 +108,7 @@ Process::Process(const std::string& executable, KernelConfig config)
   try {
     memory_ = std::make_unique<GuestMemory>(uc_);
     map_image();
+    flatten_segments();
     kernel_ = std::make_unique<Kernel>(*memory_, std::move(config));
   } catch (...) {
     kernel_.reset();
@@ -113,6 +118,34 @@ Process::Process(const std::string& executable, KernelConfig config)
   }
   kernel_->stop_cpu = [this] { uc_emu_stop(uc_); };
   install_hooks();
+}
+
+void Process::flatten_segments() {
+  // Unicorn starts the CPU in protected mode with segment registers left as real mode had
+  // them, so the translator adds a segment base to every guest memory access. Loading flat
+  // 32-bit data segments once tells it that every base is zero and spares that add in all
+  // code it translates. The descriptor table lives on a free page mapped only for these loads
+  // (after the image: Unicorn refuses new mappings after a load until the CPU has run), so
+  // the guest never sees it.
+  uint64_t at = 0;
+  while (const Region* r = memory_->region_at(static_cast<uint32_t>(at))) at = r->end;
+  const uint64_t table[2] = {0, kFlatData};
+  uc_x86_mmr gdtr{};
+  gdtr.base = at;
+  gdtr.limit = sizeof table - 1;
+  bool ok = at < 0x100000000ull && uc_mem_map(uc_, at, kPage, UC_PROT_READ) == UC_ERR_OK;
+  if (ok) {
+    ok = uc_mem_write(uc_, at, table, sizeof table) == UC_ERR_OK &&
+         uc_reg_write(uc_, UC_X86_REG_GDTR, &gdtr) == UC_ERR_OK;
+    for (int reg : {UC_X86_REG_SS, UC_X86_REG_DS, UC_X86_REG_ES}) {
+      uint32_t selector = kFlatDataSelector;
+      ok = ok && uc_reg_write(uc_, reg, &selector) == UC_ERR_OK;
+    }
+    uc_mem_unmap(uc_, at, kPage);
+  }
+  gdtr = {};
+  uc_reg_write(uc_, UC_X86_REG_GDTR, &gdtr);
+  if (!ok) throw std::runtime_error("cannot set up the i386 emulator's segments");
 }
 
 void Process::install_hooks() {

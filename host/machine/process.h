@@ -91,6 +91,7 @@ class Process {
 
  private:
   RunResult execute(uint32_t begin, uint32_t until, uint64_t count = 0);
+  void flatten_segments();
   void map_image();
   void install_hooks();
 
