@@ -370,5 +370,30 @@ TEST_F(Hardening, SpecialFilesAreRefusedNotWaitedOn) {
   }
 }
 
+TEST_F(Hardening, LibrariesInTheWorkingDirectoryAreNeverLoaded) {
+  // A user runs the commands from any directory; a file there named like a library they need
+  // must not be taken for it (an empty entry in their search path would mean just that).
+  for (const char* lib : {"libc.so.6", "libstdc++.so.6", "libdw.so.1", "libunicorn.so.2"}) {
+    std::ofstream(dir / lib) << "not a library";
+  }
+  const std::string bin = std::string(NUV_BINARY_DIR) + "/host/";
+  struct Case {
+    std::string command;
+    std::vector<std::string> args;
+  };
+  const Case cases[] = {
+      {"nuvrelos-run", {guest_program("prog_exit_code"), "0"}},
+      {"nuvrelos-meta", {guest_program("prog_exit_code")}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.command);
+    std::string cmd = "cd " + quoted(dir.string()) + " && " + quoted(bin + c.command);
+    for (const auto& a : c.args) cmd += " " + quoted(a);
+    cmd += " >/dev/null 2>" + quoted((dir / "stderr").string());
+    int rc = std::system(cmd.c_str());
+    EXPECT_TRUE(WIFEXITED(rc) && WEXITSTATUS(rc) == 0) << slurp(dir / "stderr");
+  }
+}
+
 }  // namespace
 }  // namespace nuv::test
