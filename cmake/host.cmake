@@ -24,10 +24,6 @@ endif()
 # Host programs linking the shared copy find it through their build-tree RPATH; installed, they
 # find the one the SDK installs beside them in lib/ (sdk/CMakeLists.txt).
 # The runner links the static library when there is one (see host/CMakeLists.txt).
-# CMake's own RPATH editor needs room to rewrite the path at install time and pads the
-# build-tree one with empty entries, which the dynamic loader takes as the working directory:
-# a library planted there would be loaded. Relinking at install needs no padding.
-set(CMAKE_NO_BUILTIN_CHRPATH ON)
 unset(NUV_UNICORN_STATIC CACHE)
 find_library(NUV_UNICORN_STATIC NAMES libunicorn.a PATHS ${UNICORN_LIBRARY_DIRS} NO_DEFAULT_PATH)
 pkg_check_modules(LIBELF REQUIRED IMPORTED_TARGET libelf)
