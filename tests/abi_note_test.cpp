@@ -14,6 +14,7 @@
 #include <string>
 
 #include "tests/harness/guest.h"
+#include "tests/harness/outside.h"
 
 namespace nuv::test {
 namespace {
@@ -25,37 +26,25 @@ const std::string kLinuxProgram = NUV_BINARY_DIR "/tests/linux_hello";
 // Name size, descriptor size, type 1, "nuvrelos", version 1: the note as crt0 writes it.
 const std::string kOurNote = "\x09\0\0\0\x04\0\0\0\x01\0\0\0nuvrelos\0\0\0\0\x01\0\0\0"s;
 
-std::string slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 class AbiNote : public ::testing::Test {
  protected:
-  AbiNote() {
-    dir = std::filesystem::temp_directory_path() / ("nuv-abi-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir);
-  }
-  ~AbiNote() override { std::filesystem::remove_all(dir); }
-
   // prog_exit_code, changed by `edit`, written to a file of its own.
   std::string variant(const std::function<void(std::string&)>& edit) {
     std::string bytes = slurp(guest_program("prog_exit_code"));
     edit(bytes);
     std::string path = (dir / ("variant" + std::to_string(count++))).string();
-    std::ofstream(path, std::ios::binary) << bytes;
+    spit(path, bytes);
     return path;
   }
 
   // nuvrelos-run's status and standard error.
   std::pair<int, std::string> run(const std::string& program) {
-    std::string err = (dir / "stderr").string();
-    std::string cmd = NUV_BINARY_DIR "/host/nuvrelos-run '" + program + "' 7 >/dev/null 2>" + err;
-    int raw = std::system(cmd.c_str());
-    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, slurp(err)};
+    Outcome o = shell(quoted(runner_path()) + " " + quoted(program) + " 7");
+    return {o.status, o.err};
   }
 
-  std::filesystem::path dir;
+  ScratchDir scratch;
+  const std::filesystem::path& dir = scratch.path;
   int count = 0;
 };
 

@@ -9,6 +9,7 @@
 
 #include "host/debug/cpu_state.h"
 #include "tests/harness/guest.h"
+#include "tests/harness/outside.h"
 
 namespace nuv::test {
 namespace {
@@ -18,15 +19,7 @@ using debug::DebugInfo;
 const std::string kSource = std::string(NUV_SOURCE_DIR) + "/tests/guest/prog_debuggee.cpp";
 
 // The source line that carries "marker: what".
-int marker_line(const std::string& what) {
-  std::ifstream in(kSource);
-  std::string text;
-  for (int n = 1; std::getline(in, text); ++n) {
-    if (text.find("marker: " + what) != std::string::npos) return n;
-  }
-  ADD_FAILURE() << "no marker " << what;
-  return 0;
-}
+int marker_line(const std::string& what) { return marked_line(kSource, "marker: " + what); }
 
 class DebugInfoTest : public ::testing::Test {
  protected:

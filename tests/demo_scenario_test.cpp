@@ -20,6 +20,7 @@
 #include "host/gui/png_file.h"
 #include "host/gui/scenario.h"
 #include "tests/harness/guest.h"
+#include "tests/harness/outside.h"
 
 namespace nuv::test {
 namespace {
@@ -37,16 +38,6 @@ ScenarioEvent ptr(uint32_t frame, int32_t x, int32_t y, int32_t buttons) {
   return {frame, pointer_event(x, y, buttons)};
 }
 ScenarioEvent unknown(uint32_t frame) { return {frame, {3, 400, 400, 0, 0}}; }
-
-struct TempDir {
-  std::filesystem::path path;
-  TempDir() {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "nuv-demo-XXXXXX").string();
-    if (::mkdtemp(tmpl.data()) == nullptr) throw std::runtime_error("no temp dir");
-    path = tmpl;
-  }
-  ~TempDir() { std::filesystem::remove_all(path); }
-};
 
 // One run of the demo (stopped after 100 frames unless the scenario says otherwise).
 struct Demo {
@@ -243,7 +234,7 @@ TEST(DemoScenario, MissingContentSizesFallBackPerDimension) {
 }
 
 TEST(DemoScenario, ScreenshotsShowTilesWindowsTitleBarsAndText) {
-  TempDir dir;
+  ScratchDir dir;
   Demo d(Scenario{.events = {key(19, 'q')}, .screenshots = {0, 9, 10, 19}}, {"stack_demo"},
          GuiConfig{.screenshot_dir = dir.path});
   d.expect_clean_end();
@@ -319,8 +310,8 @@ TEST(DemoScenario, ShippedScenariosDoWhatTheySay) {
 }
 
 TEST(DemoScenario, TheRunnersGuiOptions) {
-  TempDir dir;
-  std::ofstream(dir.path / "typo.json") << R"({"fail": ["gui_crate"]})";
+  ScratchDir dir;
+  spit(dir.path / "typo.json", R"({"fail": ["gui_crate"]})");
   std::string readme = std::string(NUV_SOURCE_DIR) + "/scenarios/readme.json";
   std::string shots = (dir.path / "shots").string();
   struct Case {
@@ -341,15 +332,11 @@ TEST(DemoScenario, TheRunnersGuiOptions) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.options));
-    std::string cmd = std::string(NUV_BINARY_DIR) + "/host/nuvrelos-run";
-    for (const auto& o : c.options) cmd += " '" + o + "'";
-    cmd += " " + guest_program("stack_demo") + " </dev/null >/dev/null 2>" +
-           (dir.path / "err").string();
-    int raw = std::system(cmd.c_str());
-    EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, c.status);
-    std::ifstream in(dir.path / "err");
-    std::string err((std::istreambuf_iterator<char>(in)), {});
-    EXPECT_NE(err.find(c.err), std::string::npos) << err;
+    std::string cmd = quoted(runner_path());
+    for (const auto& o : c.options) cmd += " " + quoted(o);
+    Outcome o = shell(cmd + " " + guest_program("stack_demo"));
+    EXPECT_EQ(o.status, c.status);
+    EXPECT_NE(o.err.find(c.err), std::string::npos) << o.err;
   }
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(shots), {}), 5);
 }

@@ -23,66 +23,15 @@
 #include "host/gui/compositor.h"
 #include "host/gui/png_file.h"
 #include "tests/harness/guest.h"
+#include "tests/harness/outside.h"
 
 namespace nuv::test {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-// Each wait ends as soon as its condition holds; the bound only stops a run that is broken.
-// A loaded machine can take many seconds to start a program with a window.
-constexpr auto kPatience = std::chrono::seconds(50);
 
 // Between two looks at something that gives no signal when it changes (the X screen).
 void between_looks() { std::this_thread::sleep_for(std::chrono::milliseconds(30)); }
-
-// A child process of this test, with its output in log (keep_fd left open); killed at the end
-// if it is still running.
-struct Child {
-  pid_t pid;
-  Child(const std::vector<std::string>& argv, const std::string& log, int keep_fd = -1) {
-    if ((pid = ::fork()) != 0) return;
-    int out = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    ::dup2(out, 1);
-    ::dup2(out, 2);
-    for (int fd = 3; fd < 256; ++fd) {
-      if (fd != keep_fd) ::close(fd);
-    }
-    std::vector<char*> args;
-    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    ::execvp(args[0], args.data());
-    ::_exit(127);
-  }
-  ~Child() {
-    if (pid <= 0) return;
-    ::kill(pid, SIGTERM);
-    ::waitpid(pid, nullptr, 0);
-  }
-  // The exit status once it has ended, or nullopt when it has not ended within `patience`.
-  std::optional<int> wait_exit(std::chrono::milliseconds patience = kPatience) {
-    // A descriptor that becomes readable when the process ends: no polling.
-    int fd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
-    if (fd < 0) return std::nullopt;
-    pollfd p = {fd, POLLIN, 0};
-    int ready = ::poll(&p, 1, static_cast<int>(patience.count()));
-    ::close(fd);
-    int status = 0;
-    if (ready != 1 || ::waitpid(pid, &status, 0) != pid) return std::nullopt;
-    pid = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  }
-};
-
-std::string capture(const std::string& command) {
-  std::string out;
-  if (std::FILE* p = ::popen((command + " 2>/dev/null").c_str(), "r")) {
-    char buf[256];
-    for (size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
-    ::pclose(p);
-  }
-  while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) out.pop_back();
-  return out;
-}
 
 // A number after "name=" or "name:" in xdotool's output.
 int32_t field(const std::string& text, const std::string& name) {
@@ -134,43 +83,22 @@ Surface headless_frame(uint32_t frame, std::optional<std::pair<int32_t, int32_t>
 }
 
 TEST(Interactive, TheDemoInAWindowShowsTheHeadlessPictureAndQuitsOnQ) {
-  if (std::system("command -v Xvfb >/dev/null && command -v xdotool >/dev/null") != 0)
-    GTEST_SKIP() << "needs Xvfb and xdotool";
-  std::string tmpl = (std::filesystem::temp_directory_path() / "nuv-x-XXXXXX").string();
-  ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
-  std::filesystem::path dir = tmpl;
-  struct Cleanup {
-    std::filesystem::path dir;
-    ~Cleanup() { std::filesystem::remove_all(dir); }
-  } cleanup{dir};
-  int ready[2];
-  ASSERT_EQ(::pipe(ready), 0);
-  Child xvfb({"Xvfb", "-displayfd", std::to_string(ready[1]), "-screen", "0", "1024x768x24",
-              "-fbdir", dir.string(), "-nolisten", "tcp"},
-             (dir / "xvfb.log").string(), ready[1]);
-  ::close(ready[1]);
-  std::string number;
-  pollfd p = {ready[0], POLLIN, 0};
-  char c = 0;
-  const int patience_ms = static_cast<int>(std::chrono::milliseconds(kPatience).count());
-  while (::poll(&p, 1, patience_ms) > 0 && ::read(ready[0], &c, 1) == 1 && c != '\n') number += c;
-  ::close(ready[0]);
-  ASSERT_FALSE(number.empty()) << "Xvfb did not start";
-  ::setenv("DISPLAY", (":" + number).c_str(), 1);
-  ::unsetenv("WAYLAND_DISPLAY");
+  if (!XServer::available()) GTEST_SKIP() << "needs Xvfb and xdotool";
+  ScratchDir scratch;
+  const std::filesystem::path& dir = scratch.path;
+  XServer x_server(dir, /*keep_screen=*/true);
+  ASSERT_TRUE(x_server.started()) << "Xvfb did not start";
 
   std::filesystem::path last = dir / "last.png";
-  Child demo({std::string(NUV_BINARY_DIR) + "/host/nuvrelos-run", "--display", "window",
-              "--save-last", last.string(), "--frame-limit", "100000", guest_program("stack_demo")},
-             (dir / "demo.log").string());
+  Child demo({runner_path(), "--display", "window", "--save-last", last.string(), "--frame-limit",
+              "100000", guest_program("stack_demo")},
+             dir / "demo.log");
   // xdotool's --sync waits until the window is there.
   std::string id = capture("timeout " + std::to_string(kPatience.count()) +
                            " xdotool search --sync --name '^Stack Demo'");
   id = id.substr(0, id.find('\n'));
   if (id.empty()) {
-    std::ifstream log(dir / "demo.log");
-    FAIL() << "no window appeared; the runner said: "
-           << std::string(std::istreambuf_iterator<char>(log), {});
+    FAIL() << "no window appeared; the runner said: " << slurp(dir / "demo.log");
   }
   EXPECT_EQ(capture("xdotool getwindowname " + id), "Stack Demo \u2014 drag/click to stack");
   std::string geometry = capture("xdotool getwindowgeometry --shell " + id);

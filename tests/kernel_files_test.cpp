@@ -6,18 +6,10 @@
 #include <fstream>
 
 #include "tests/harness/guest.h"
+#include "tests/harness/outside.h"
 
 namespace nuv::test {
 namespace {
-
-std::string slurp(const std::filesystem::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void spit(const std::filesystem::path& p, const std::string& content) {
-  std::ofstream(p, std::ios::binary) << content;
-}
 
 class KernelFiles : public ::testing::Test {
  protected:

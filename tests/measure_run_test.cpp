@@ -11,40 +11,16 @@
 #include <sstream>
 
 #include "tests/harness/guest.h"
+#include "tests/harness/outside.h"
 
 namespace nuv::test {
 namespace {
 
 const std::string kSource = std::string(NUV_SOURCE_DIR) + "/tests/guest/prog_branches.cpp";
 
-struct Outcome {
-  int status = -1;
-  std::string output;  // standard output and error together
-};
-
-Outcome shell(const std::string& command) {
-  Outcome o;
-  std::FILE* p = ::popen((command + " 2>&1").c_str(), "r");
-  if (p == nullptr) return o;
-  char buf[4096];
-  size_t n = 0;
-  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) o.output.append(buf, n);
-  int raw = ::pclose(p);
-  o.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  return o;
-}
-
-std::string runner() { return std::string(NUV_BINARY_DIR) + "/host/nuvrelos-run"; }
-
 // The line of prog_branches.cpp that carries "// line: name".
 uint32_t marked(const std::string& name) {
-  std::ifstream in(kSource);
-  std::string text;
-  for (uint32_t n = 1; std::getline(in, text); ++n) {
-    if (text.ends_with("// line: " + name)) return n;
-  }
-  ADD_FAILURE() << "no line marked " << name;
-  return 0;
+  return static_cast<uint32_t>(marked_line(kSource, "// line: " + name));
 }
 
 // DA hits of the tracefile's record for prog_branches.cpp.
@@ -63,19 +39,19 @@ std::map<uint32_t, uint64_t> hits_in(const std::filesystem::path& info) {
 
 class Measured : public ::testing::Test {
  protected:
-  Measured() {
-    dir = std::filesystem::temp_directory_path() /
-          ("nuv-measure-" + std::to_string(::getpid()) + "-" +
-           ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::create_directories(dir);
-  }
-  ~Measured() override { std::filesystem::remove_all(dir); }
-
   Outcome run(const std::string& options, const std::string& args = "") {
-    return shell(runner() + " " + options + " " + guest_program("prog_branches") + " " + args);
+    return both(runner_path() + " " + options + " " + guest_program("prog_branches") + " " + args);
   }
 
-  std::filesystem::path dir;
+  // Standard output and error together, as a user reads them.
+  static Outcome both(const std::string& command) {
+    Outcome o = shell(command);
+    o.out += o.err;
+    return o;
+  }
+
+  ScratchDir scratch;
+  const std::filesystem::path& dir = scratch.path;
 };
 
 TEST_F(Measured, CoverageShowsTheBranchesARunTook) {
@@ -99,7 +75,7 @@ TEST_F(Measured, CoverageShowsTheBranchesARunTook) {
     SCOPED_TRACE(c.args);
     std::filesystem::path info = dir / "run.info";
     Outcome o = run("--coverage " + info.string(), c.args);
-    EXPECT_EQ(o.status, c.status) << o.output;
+    EXPECT_EQ(o.status, c.status) << o.out;
     auto hits = hits_in(info);
     for (const char* name : c.ran) {
       SCOPED_TRACE(name);
@@ -117,10 +93,10 @@ TEST_F(Measured, CoverageShowsTheBranchesARunTook) {
 TEST_F(Measured, RunsMergeWithLcovAndGenhtmlRendersThemWithoutWarnings) {
   ASSERT_EQ(run("--coverage " + (dir / "a.info").string()).status, 0);
   ASSERT_EQ(run("--coverage " + (dir / "b.info").string(), "one two").status, 0);
-  Outcome merge = shell("lcov -q -a " + (dir / "a.info").string() + " -a " +
-                        (dir / "b.info").string() + " -o " + (dir / "all.info").string());
-  ASSERT_EQ(merge.status, 0) << merge.output;
-  EXPECT_EQ(merge.output, "");
+  Outcome merge = both("lcov -q -a " + (dir / "a.info").string() + " -a " +
+                       (dir / "b.info").string() + " -o " + (dir / "all.info").string());
+  ASSERT_EQ(merge.status, 0) << merge.out;
+  EXPECT_EQ(merge.out, "");
   auto hits = hits_in(dir / "all.info");
   EXPECT_EQ(hits[marked("main-spin")], 2u);
   EXPECT_EQ(hits[marked("main-with")], 1u);
@@ -128,10 +104,10 @@ TEST_F(Measured, RunsMergeWithLcovAndGenhtmlRendersThemWithoutWarnings) {
   EXPECT_EQ(hits[marked("main-fail")], 0u);
   for (const char* file : {"a.info", "all.info"}) {
     SCOPED_TRACE(file);
-    Outcome html = shell("genhtml -q --demangle-cpp -o " + (dir / "html").string() + " " +
-                         (dir / file).string());
-    EXPECT_EQ(html.status, 0) << html.output;
-    EXPECT_EQ(html.output, "");
+    Outcome html = both("genhtml -q --demangle-cpp -o " + (dir / "html").string() + " " +
+                        (dir / file).string());
+    EXPECT_EQ(html.status, 0) << html.out;
+    EXPECT_EQ(html.out, "");
     EXPECT_TRUE(std::filesystem::exists(dir / "html" / "index.html"));
   }
 }
@@ -154,23 +130,23 @@ std::vector<std::pair<std::string, uint64_t>> annotated(const std::string& text)
 TEST_F(Measured, CallgrindAnnotateListsTheHottestFunctionFirstAndMainIncludesItsCallees) {
   std::filesystem::path out = dir / "callgrind.out";
   ASSERT_EQ(run("--profile " + out.string()).status, 0);
-  Outcome self = shell("callgrind_annotate --threshold=100 " + out.string());
-  ASSERT_EQ(self.status, 0) << self.output;
-  EXPECT_EQ(self.output.find("WARNING"), std::string::npos) << self.output;
-  auto by_self = annotated(self.output);
-  ASSERT_FALSE(by_self.empty()) << self.output;
-  EXPECT_EQ(by_self.front().first, "(anonymous namespace)::spin(int)") << self.output;
+  Outcome self = both("callgrind_annotate --threshold=100 " + out.string());
+  ASSERT_EQ(self.status, 0) << self.out;
+  EXPECT_EQ(self.out.find("WARNING"), std::string::npos) << self.out;
+  auto by_self = annotated(self.out);
+  ASSERT_FALSE(by_self.empty()) << self.out;
+  EXPECT_EQ(by_self.front().first, "(anonymous namespace)::spin(int)") << self.out;
 
-  Outcome incl = shell("callgrind_annotate --threshold=100 --inclusive=yes " + out.string());
-  ASSERT_EQ(incl.status, 0) << incl.output;
+  Outcome incl = both("callgrind_annotate --threshold=100 --inclusive=yes " + out.string());
+  ASSERT_EQ(incl.status, 0) << incl.out;
   std::map<std::string, uint64_t> inclusive;
-  for (const auto& [fn, cost] : annotated(incl.output)) inclusive[fn] = cost;
-  ASSERT_TRUE(inclusive.contains("main")) << incl.output;
+  for (const auto& [fn, cost] : annotated(incl.out)) inclusive[fn] = cost;
+  ASSERT_TRUE(inclusive.contains("main")) << incl.out;
   for (const char* callee :
        {"(anonymous namespace)::spin(int)", "(anonymous namespace)::without_arguments()",
         "(anonymous namespace)::say(char const*)", "strlen"}) {
     SCOPED_TRACE(callee);
-    ASSERT_TRUE(inclusive.contains(callee)) << incl.output;
+    ASSERT_TRUE(inclusive.contains(callee)) << incl.out;
     EXPECT_GE(inclusive["main"], inclusive[callee]);
   }
   // Each iteration of the loop is at least a load, an add, a store and a compare.
@@ -210,7 +186,7 @@ TEST_F(Measured, OutputThatCannotBeWrittenIsAUsageError) {
     SCOPED_TRACE(c.options);
     Outcome o = run(c.options);
     EXPECT_EQ(o.status, c.status);
-    EXPECT_NE(o.output.find(c.says), std::string::npos) << o.output;
+    EXPECT_NE(o.out.find(c.says), std::string::npos) << o.out;
   }
 }
 

@@ -22,12 +22,12 @@
 #include "host/gui/png_file.h"
 #include "host/gui/scenario.h"
 #include "tests/harness/guest.h"
+#include "tests/harness/outside.h"
 
 namespace nuv::test {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr auto kPatience = std::chrono::seconds(30);
 
 void nap() { std::this_thread::sleep_for(std::chrono::milliseconds(20)); }
 
@@ -68,92 +68,28 @@ TEST(RecordedScenario, ReadsBackAsTheEventsThatWereRecorded) {
   EXPECT_FALSE(parse_scenario(recorded_scenario({}, 640, 360, 0).dump()).frame_limit.has_value());
 }
 
-// A child process with its output in `log`; killed at the end if it still runs.
-struct Child {
-  pid_t pid;
-  Child(const std::vector<std::string>& argv, const std::string& log, int keep_fd = -1) {
-    if ((pid = ::fork()) != 0) return;
-    int out = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    ::dup2(out, 1);
-    ::dup2(out, 2);
-    for (int fd = 3; fd < 256; ++fd) {
-      if (fd != keep_fd) ::close(fd);
-    }
-    std::vector<char*> args;
-    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    ::execvp(args[0], args.data());
-    ::_exit(127);
-  }
-  ~Child() {
-    if (pid <= 0) return;
-    ::kill(pid, SIGTERM);
-    ::waitpid(pid, nullptr, 0);
-  }
-  std::optional<int> wait_exit() {
-    for (auto deadline = Clock::now() + kPatience; Clock::now() < deadline; nap()) {
-      int status = 0;
-      if (::waitpid(pid, &status, WNOHANG) == pid) {
-        pid = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-      }
-    }
-    return std::nullopt;
-  }
-};
-
-std::string capture(const std::string& command) {
-  std::string out;
-  if (std::FILE* p = ::popen((command + " 2>/dev/null").c_str(), "r")) {
-    char buf[256];
-    for (size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
-    ::pclose(p);
-  }
-  while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) out.pop_back();
-  return out;
-}
-
 // How many frames the program has presented so far, from the --strace log.
 size_t presents(const std::filesystem::path& log) {
-  std::ifstream in(log);
-  std::string text((std::istreambuf_iterator<char>(in)), {});
+  std::string text = slurp(log);
   size_t n = 0;
   for (size_t at = 0; (at = text.find("gui_present(", at)) != std::string::npos; ++at) ++n;
   return n;
 }
 
 TEST(RecordReplay, AWindowSessionReplaysHeadlessToTheSameLastFrame) {
-  if (std::system("command -v Xvfb >/dev/null && command -v xdotool >/dev/null") != 0)
-    GTEST_SKIP() << "needs Xvfb and xdotool";
-  std::string tmpl = (std::filesystem::temp_directory_path() / "nuv-rec-XXXXXX").string();
-  ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
-  std::filesystem::path dir = tmpl;
-  struct Cleanup {
-    std::filesystem::path dir;
-    ~Cleanup() { std::filesystem::remove_all(dir); }
-  } cleanup{dir};
-  int ready[2];
-  ASSERT_EQ(::pipe(ready), 0);
-  Child xvfb({"Xvfb", "-displayfd", std::to_string(ready[1]), "-screen", "0", "1024x768x24",
-              "-nolisten", "tcp"},
-             (dir / "xvfb.log").string(), ready[1]);
-  ::close(ready[1]);
-  std::string number;
-  pollfd p = {ready[0], POLLIN, 0};
-  char c = 0;
-  while (::poll(&p, 1, 10000) > 0 && ::read(ready[0], &c, 1) == 1 && c != '\n') number += c;
-  ::close(ready[0]);
-  ASSERT_FALSE(number.empty()) << "Xvfb did not start";
-  ::setenv("DISPLAY", (":" + number).c_str(), 1);
-  ::unsetenv("WAYLAND_DISPLAY");
+  if (!XServer::available()) GTEST_SKIP() << "needs Xvfb and xdotool";
+  ScratchDir scratch;
+  const std::filesystem::path& dir = scratch.path;
+  XServer x_server(dir, /*keep_screen=*/false);
+  ASSERT_TRUE(x_server.started()) << "Xvfb did not start";
 
-  const std::string runner = std::string(NUV_BINARY_DIR) + "/host/nuvrelos-run";
+  const std::string runner = runner_path();
   std::filesystem::path recording = dir / "session.json", window_last = dir / "window.png",
                         log = dir / "window.log";
   Child demo(
       {runner, "--display", "window", "--record", recording.string(), "--save-last",
        window_last.string(), "--frame-limit", "100000", "--strace", guest_program("stack_demo")},
-      log.string());
+      log);
   std::string id;
   for (auto deadline = Clock::now() + kPatience; id.empty() && Clock::now() < deadline; nap())
     id = capture("xdotool search --name '^Stack Demo'");
@@ -195,11 +131,10 @@ TEST(RecordReplay, AWindowSessionReplaysHeadlessToTheSameLastFrame) {
   EXPECT_TRUE(quit) << doc.dump();
 
   std::filesystem::path replay_last = dir / "replay.png";
-  std::string cmd = "'" + runner + "' --scenario '" + recording.string() + "' --save-last '" +
-                    replay_last.string() + "' '" + guest_program("stack_demo") + "' >/dev/null";
-  int raw = std::system(cmd.c_str());
-  ASSERT_TRUE(WIFEXITED(raw));
-  EXPECT_EQ(WEXITSTATUS(raw), 0);
+  Outcome replayed =
+      shell(quoted(runner) + " --scenario " + quoted(recording.string()) + " --save-last " +
+            quoted(replay_last.string()) + " " + quoted(guest_program("stack_demo")));
+  EXPECT_EQ(replayed.status, 0) << replayed.err;
   std::string error;
   auto window = read_png(window_last, &error);
   ASSERT_TRUE(window) << error;

@@ -17,20 +17,12 @@
 
 #include "host/kernel/whole_file.h"
 #include "tests/harness/guest.h"
+#include "tests/harness/outside.h"
 
 namespace nuv::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string slurp(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void spit(const fs::path& p, const std::string& content) {
-  std::ofstream(p, std::ios::binary) << content;
-}
 
 std::set<std::string> listing(const fs::path& dir) {
   std::set<std::string> names;

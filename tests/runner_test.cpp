@@ -9,56 +9,25 @@
 #include <nlohmann/json.hpp>
 
 #include "tests/harness/guest.h"
+#include "tests/harness/outside.h"
 
 namespace nuv::test {
 namespace {
 
-struct Outcome {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-std::string slurp(const std::filesystem::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-std::string quoted(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
 class Runner : public ::testing::Test {
  protected:
-  Runner() {
-    dir = std::filesystem::temp_directory_path() /
-          ("nuv-runner-" + std::to_string(::getpid()) + "-" +
-           ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::create_directories(dir);
-  }
-  ~Runner() override { std::filesystem::remove_all(dir); }
-
   Outcome run(const std::vector<std::string>& args, const std::string& input = "") {
-    return run_command(std::string(NUV_BINARY_DIR) + "/host/nuvrelos-run", args, input);
+    return run_command(runner_path(), args, input);
   }
   Outcome run_command(const std::string& command, const std::vector<std::string>& args,
                       const std::string& input = "") {
     std::string cmd = quoted(command);
     for (const auto& a : args) cmd += " " + quoted(a);
-    std::ofstream(dir / "stdin") << input;
-    cmd += " <" + quoted((dir / "stdin").string()) + " >" + quoted((dir / "stdout").string()) +
-           " 2>" + quoted((dir / "stderr").string());
-    Outcome o;
-    int raw = std::system(cmd.c_str());
-    o.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    o.out = slurp(dir / "stdout");
-    o.err = slurp(dir / "stderr");
-    return o;
+    return shell(cmd, input);
   }
 
-  std::filesystem::path dir;
+  ScratchDir scratch;
+  const std::filesystem::path& dir = scratch.path;
 };
 
 TEST_F(Runner, ConsoleOutputAndExitStatusAreTheGuests) {
@@ -143,12 +112,7 @@ TEST_F(Runner, GuestFaultsEndWithACrashReportAndStatus139) {
 TEST_F(Runner, CrashReportWalksBackThroughTheCallersWithTheirLines) {
   std::string source = std::string(NUV_SOURCE_DIR) + "/tests/guest/prog_debuggee.cpp";
   auto line_of = [&](const std::string& marker) {
-    std::ifstream in(source);
-    std::string text;
-    for (int n = 1; std::getline(in, text); ++n) {
-      if (text.find("marker: " + marker) != std::string::npos) return std::to_string(n);
-    }
-    return std::string("?");
+    return std::to_string(marked_line(source, "marker: " + marker));
   };
   std::string trace = (dir / "trace.jsonl").string();
   Outcome o = run({"--trace", trace, guest_program("prog_debuggee"), "fault"});
@@ -219,62 +183,6 @@ TEST_F(Runner, TraceFilterAndStandardOutput) {
   ASSERT_TRUE(o.out.starts_with(program + "\n7\n")) << o.out;
   auto record = nlohmann::json::parse(o.out.substr(program.size() + 3));
   EXPECT_EQ(record["name"], "exit");
-}
-
-// Loader errors: a real executable, damaged in one field at a time.
-std::vector<uint8_t> program_bytes() {
-  std::string s = slurp(guest_program("prog_exit_code"));
-  return std::vector<uint8_t>(s.begin(), s.end());
-}
-
-template <typename T>
-void put(std::vector<uint8_t>& b, size_t at, T v) {
-  std::memcpy(b.data() + at, &v, sizeof v);
-}
-
-uint32_t get32(const std::vector<uint8_t>& b, size_t at) {
-  uint32_t v;
-  std::memcpy(&v, b.data() + at, 4);
-  return v;
-}
-
-TEST_F(Runner, ExecutablesThatCannotRunAreRefusedClearly) {
-  struct Case {
-    const char* what;
-    std::function<void(std::vector<uint8_t>&)> damage;
-    const char* message;
-  };
-  const size_t phoff = 28, phentsize = 32;
-  const std::vector<Case> cases = {
-      {"64-bit class", [](auto& b) { b[4] = 2; }, "wrong class"},
-      {"other machine", [](auto& b) { put<uint16_t>(b, 18, 40); }, "wrong machine"},
-      {"shared object", [](auto& b) { put<uint16_t>(b, 16, 3); }, "wrong type"},
-      {"not ELF", [](auto& b) { b[1] = 'X'; }, "not an ELF file"},
-      {"truncated header", [](auto& b) { b.resize(30); }, ""},
-      {"truncated segment", [](auto& b) { b.resize(0x1100); }, "truncated"},
-      {"overlapping segments",
-       [&](auto& b) {
-         uint32_t first = get32(b, get32(b, phoff) + 8);
-         put<uint32_t>(b, get32(b, phoff) + phentsize + 8, first);
-       },
-       "overlap"},
-      {"segment past 4 GiB", [&](auto& b) { put<uint32_t>(b, get32(b, phoff) + 8, 0xFFFFFF00u); },
-       "outside the 32-bit address space"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
-    std::vector<uint8_t> bytes = program_bytes();
-    c.damage(bytes);
-    std::filesystem::path bad = dir / "bad";
-    std::ofstream(bad, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()),
-               static_cast<std::streamsize>(bytes.size()));
-    EXPECT_THROW(ElfImage::load(bad.string()), LoadError);
-    Outcome o = run({bad.string()});
-    EXPECT_EQ(o.status, 126);
-    EXPECT_TRUE(o.err.starts_with("nuvrelos-run: " + bad.string() + ": ")) << o.err;
-    EXPECT_NE(o.err.find(c.message), std::string::npos) << o.err;
-  }
 }
 
 // As a shell has it: 127 for a program that is not there, 126 for one that cannot run, each

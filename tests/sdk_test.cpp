@@ -13,6 +13,9 @@
 #include <string>
 #include <vector>
 
+#include "tests/harness/outside.h"
+
+namespace nuv::test {
 namespace {
 
 namespace fs = std::filesystem;
@@ -25,39 +28,14 @@ const std::string kTotals = "apples 42\npears 16\nplums 5\nfigs 7\n";
 const std::string kShapesOut =
     "shapes ready\nsquare 1\nsquare 4\nsquare 9\nsquare 16\ncircle 50\n5 shapes, total area 80\n";
 
-struct Outcome {
-  int status = -1;
-  std::string out, err;
-};
-
-std::string slurp(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 class Sdk : public ::testing::Test {
  protected:
-  Sdk() {
-    dir = fs::temp_directory_path() /
-          ("nuv-sdk-" + std::to_string(::getpid()) + "-" +
-           ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-    fs::copy(kExamples + "/stock.txt", dir / "stock.txt");
-  }
-  ~Sdk() override { fs::remove_all(dir); }
+  Sdk() { fs::copy(kExamples + "/stock.txt", dir / "stock.txt"); }
 
   // A shell command run in the test's own directory, with the SDK's bin/ on PATH.
   Outcome sh(const std::string& command) {
-    std::string full = "cd '" + dir.string() + "' && PATH='" + kPrefix + "/bin':\"$PATH\" " +
-                       "&& export PATH && (" + command + ") >'" + (dir / ".out").string() +
-                       "' 2>'" + (dir / ".err").string() + "'";
-    int raw = std::system(full.c_str());
-    Outcome o;
-    o.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    o.out = slurp(dir / ".out");
-    o.err = slurp(dir / ".err");
-    return o;
+    return shell("cd " + quoted(dir.string()) + " && PATH=" + quoted(kPrefix + "/bin") +
+                 ":\"$PATH\" && export PATH && (" + command + ")");
   }
 
   // Builds (must succeed), then runs; returns the run.
@@ -67,7 +45,8 @@ class Sdk : public ::testing::Test {
     return sh(run);
   }
 
-  fs::path dir;
+  ScratchDir scratch;
+  const fs::path& dir = scratch.path;
 };
 
 TEST_F(Sdk, TheDriversBuildTheExamples) {
@@ -207,3 +186,4 @@ TEST_F(Sdk, TheTreeStandsOnItsOwn) {
 }
 
 }  // namespace
+}  // namespace nuv::test

@@ -52,6 +52,11 @@ ElfImage ElfImage::load(const std::string& path) {
   if (!S_ISREG(st.st_mode)) fail(path, "not a regular file");
   std::unique_ptr<Elf, ElfCloser> elf(elf_begin(fd.fd, ELF_C_READ, nullptr));
   if (!elf || elf_kind(elf.get()) != ELF_K_ELF) {
+    // libelf calls a file too short for its header no ELF at all; the magic tells them apart.
+    char magic[SELFMAG] = {};
+    if (::pread(fd.fd, magic, SELFMAG, 0) == SELFMAG && std::memcmp(magic, ELFMAG, SELFMAG) == 0) {
+      fail(path, "truncated ELF header");
+    }
     fail(path, "not an ELF file: it does not begin with the ELF magic number");
   }
 
