@@ -69,7 +69,8 @@ class Stub {
 // gdb in batch mode: connects, runs the commands, prints what a user would see.
 std::string gdb(const Stub& stub, const std::vector<std::string>& commands) {
   std::string cmd =
-      "timeout 120 gdb -nx -batch -ex 'set confirm off' -ex 'target remote :" + stub.port() + "'";
+      "timeout 120 gdb -nx -batch -ex 'set confirm off' -ex 'target remote 127.0.0.1:" +
+      stub.port() + "'";
   for (const auto& c : commands) cmd += " -ex '" + c + "'";
   Outcome o = shell(cmd + " " + quoted(guest_program("prog_debuggee")));
   return o.out + o.err;

@@ -94,7 +94,8 @@ TEST(RecordReplay, AWindowSessionReplaysHeadlessToTheSameLastFrame) {
   for (auto deadline = Clock::now() + kPatience; id.empty() && Clock::now() < deadline; nap())
     id = capture("xdotool search --name '^Stack Demo'");
   id = id.substr(0, id.find('\n'));
-  ASSERT_FALSE(id.empty()) << "no window appeared";
+  ASSERT_FALSE(id.empty()) << "no window appeared; the runner said: " << slurp(log).substr(0, 2000)
+                           << "\nXvfb said: " << slurp(dir / "xvfb.log");
 
   // Each step waits until the program has drawn a few more frames, so it sees them apart:
   // press on the blue window's title bar, drag it in two moves, let go, quit.

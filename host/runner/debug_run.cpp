@@ -56,7 +56,7 @@ DebugOutcome run_under_gdb(Process& process, const std::vector<std::string>& arg
     return out;
   }
   std::cerr << "nuvrelos-run: waiting for gdb on 127.0.0.1:" << server->port()
-            << " (target remote :" << server->port() << ")\n"
+            << " (target remote 127.0.0.1:" << server->port() << ")\n"
             << std::flush;
   debug::ProcessTarget target(process);
   debug::GdbServer::End end = server->serve(target);

@@ -244,7 +244,7 @@ int main(int argc, char** argv) {
   std::string record_path;
   app.add_option("--gdb", gdb_port,
                  "Wait for gdb on 127.0.0.1:PORT before the first instruction (0: any free "
-                 "port); then `target remote :PORT` in gdb")
+                 "port); then `target remote 127.0.0.1:PORT` in gdb")
       ->check(CLI::Range(0, 65535));
   app.add_option("--record", record_path,
                  "Write the input the program received, frame by frame, to this scenario file "
