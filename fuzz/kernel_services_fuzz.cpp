@@ -61,13 +61,12 @@ uint32_t slot(uint32_t raw) {
 }
 
 void check_trace_lines(const nuv::ServiceCall& call) {
-  static std::vector<char> line;
+  // Exactly the bound, in a block of its own, so that AddressSanitizer sees a printer that
+  // writes past it.
   size_t bound = nuv::line_bound(call);
-  // Exactly the bound, so that AddressSanitizer sees a printer that writes past it.
-  line.assign(bound, 0);
-  line.shrink_to_fit();
-  if (static_cast<size_t>(nuv::print_json_line(line.data(), call) - line.data()) > bound ||
-      static_cast<size_t>(nuv::print_strace_line(line.data(), call) - line.data()) > bound) {
+  auto line = std::make_unique<char[]>(bound);
+  if (static_cast<size_t>(nuv::print_json_line(line.get(), call) - line.get()) > bound ||
+      static_cast<size_t>(nuv::print_strace_line(line.get(), call) - line.get()) > bound) {
     std::abort();
   }
 }
