@@ -1,15 +1,12 @@
 // The ELF loader on arbitrary files: each is refused with a LoadError, or it loads, is laid
 // into a process's address space and runs a few thousand instructions of whatever it holds.
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 
+#include "fuzz/input_file.h"
 #include "fuzz/scratch_root.h"
 #include "host/emu/elf_image.h"
-#include "host/emu/unique_fd.h"
 #include "host/machine/process.h"
 
 namespace {
@@ -20,12 +17,7 @@ constexpr uint64_t kInstructionLimit = 4096;
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const nuv::UniqueFd file(::memfd_create("elf", MFD_CLOEXEC));
-  static const std::string path = "/proc/self/fd/" + std::to_string(file.get());
-  if (file.get() < 0 || ::ftruncate(file.get(), 0) != 0 ||
-      ::pwrite(file.get(), data, size, 0) != static_cast<ssize_t>(size)) {
-    std::abort();
-  }
+  const std::string& path = nuv::fuzz::as_file(data, size);
   nuv::KernelConfig config;
   config.root = nuv::fuzz::empty_scratch_root();
   config.console_out = [](std::string_view) { return 0; };

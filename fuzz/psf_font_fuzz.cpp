@@ -1,23 +1,15 @@
 // The console font reader on arbitrary files, gzipped or plain, read the way --font and
 // gui_load_font read them: a font whose every glyph lies inside its glyph bytes, or a
 // FontError.
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 
-#include "host/emu/unique_fd.h"
+#include "fuzz/input_file.h"
 #include "host/gui/psf_font.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const nuv::UniqueFd file(::memfd_create("font", MFD_CLOEXEC));
-  static const std::string path = "/proc/self/fd/" + std::to_string(file.get());
-  if (file.get() < 0 || ::ftruncate(file.get(), 0) != 0 ||
-      ::pwrite(file.get(), data, size, 0) != static_cast<ssize_t>(size)) {
-    std::abort();
-  }
+  const std::string& path = nuv::fuzz::as_file(data, size);
   try {
     nuv::PsfFont font = nuv::load_psf_font(path);
     if (static_cast<size_t>(font.height) * font.bytes_per_row > font.bytes_per_glyph) {
