@@ -168,6 +168,11 @@ AbiVerdict inspect_abi(const std::string& path) {
     return verdict;
   }
 
+  // The whole file is read first: section data libelf read piecemeal before a whole-file read
+  // (scan_entry makes one) is never freed by elf_end.
+  size_t file_size = 0;
+  if (elf_rawfile(elf.get(), &file_size) == nullptr) return verdict;
+
   Scan scan;
   unsigned char osabi = ehdr.e_ident[EI_OSABI];
   if (osabi != ELFOSABI_NONE) {
