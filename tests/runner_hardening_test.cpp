@@ -241,6 +241,18 @@ class Mutant {
     ehdr.e_phoff = static_cast<Elf32_Off>(bytes_.size());
     bytes_.append(phdrs.size() * sizeof(Elf32_Phdr), '\0');
   }
+  // `count` program headers in all, the added ones empty, at the end of the file.
+  void header_count(size_t count) {
+    phdrs.resize(count, Elf32_Phdr{PT_NULL, 0, 0, 0, 0, 0, 0, 0});
+    ehdr.e_phnum = static_cast<Elf32_Half>(count);
+    move_headers(0);
+  }
+  // The first loadable segment, and the entry with it, moved to the page at `page`.
+  void move_first_load(uint32_t page) {
+    Elf32_Phdr& ph = load();
+    ph.p_vaddr = ph.p_paddr = page + (ph.p_vaddr & 0xFFF);
+    ehdr.e_entry = ph.p_vaddr;
+  }
   std::string write(const fs::path& p) {
     std::memcpy(bytes_.data(), &ehdr, sizeof ehdr);
     for (size_t i = 0;
@@ -279,34 +291,12 @@ TEST_F(Hardening, TheLoaderRefusesByName) {
        "outside the 32-bit address space"},
       {"65535 program headers", [](Mutant& m) { m.ehdr.e_phnum = 65535; },
        "too many program headers: 65535 (at most 64)"},
-      {"65 program headers",
-       [](Mutant& m) {
-         m.phdrs.resize(65, Elf32_Phdr{PT_NULL, 0, 0, 0, 0, 0, 0, 0});
-         m.ehdr.e_phnum = 65;
-         m.move_headers(0);
-       },
-       "too many program headers: 65"},
-      {"64 program headers",
-       [](Mutant& m) {
-         m.phdrs.resize(64, Elf32_Phdr{PT_NULL, 0, 0, 0, 0, 0, 0, 0});
-         m.ehdr.e_phnum = 64;
-         m.move_headers(0);
-       },
-       ""},
+      {"65 program headers", [](Mutant& m) { m.header_count(65); }, "too many program headers: 65"},
+      {"64 program headers", [](Mutant& m) { m.header_count(64); }, ""},
       {"misaligned program headers", [](Mutant& m) { m.move_headers(3); }, ""},
-      {"a segment over the stack",
-       [](Mutant& m) {
-         auto& ph = m.load();
-         ph.p_vaddr = ph.p_paddr = 0xBFFFF000 + (ph.p_vaddr & 0xFFF);
-         m.ehdr.e_entry = ph.p_vaddr;
-       },
+      {"a segment over the stack", [](Mutant& m) { m.move_first_load(0xBFFFF000); },
        "overlaps the stack area"},
-      {"a segment over the scratch area",
-       [](Mutant& m) {
-         auto& ph = m.load();
-         ph.p_vaddr = ph.p_paddr = 0xD0000000 + (ph.p_vaddr & 0xFFF);
-         m.ehdr.e_entry = ph.p_vaddr;
-       },
+      {"a segment over the scratch area", [](Mutant& m) { m.move_first_load(0xD0000000); },
        "overlaps the scratch area"},
       {"an entry outside every segment", [](Mutant& m) { m.ehdr.e_entry = 0x10; },
        "the entry point 0x00000010 is not in an executable segment"},
