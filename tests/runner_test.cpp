@@ -35,8 +35,9 @@ TEST_F(Runner, ConsoleOutputAndExitStatusAreTheGuests) {
     std::string arg;
     int status;
   };
-  for (const auto& c :
-       std::vector<Case>{{"3", 3}, {"-1", 255}, {"0", 0}, {"256", 0}, {"300", 44}}) {
+  // An argument that looks like one of the runner's options belongs to the guest all the same.
+  for (const auto& c : std::vector<Case>{
+           {"3", 3}, {"-1", 255}, {"0", 0}, {"256", 0}, {"300", 44}, {"--strace", 0}}) {
     SCOPED_TRACE(c.arg);
     Outcome o = run({guest_program("prog_exit_code"), c.arg});
     EXPECT_EQ(o.status, c.status);
@@ -45,38 +46,28 @@ TEST_F(Runner, ConsoleOutputAndExitStatusAreTheGuests) {
   }
 }
 
-TEST_F(Runner, ArgumentsThatLookLikeOptionsBelongToTheGuest) {
-  Outcome o = run({guest_program("prog_exit_code"), "--strace", "-h"});
-  EXPECT_EQ(o.out, guest_program("prog_exit_code") + "\n--strace\n-h\n");
-  EXPECT_EQ(o.err, "");
-}
-
-TEST_F(Runner, TraceRecordsEveryCallAsJsonLines) {
+// What each record holds and how it reads is the trace tests' work; here, that each option
+// reaches its output: --trace a file or standard output, --strace standard error, the filter
+// both.
+TEST_F(Runner, TraceOptionsReachTheirOutputs) {
+  const std::string program = guest_program("prog_exit_code");
   std::filesystem::path trace = dir / "trace.jsonl";
-  Outcome o = run({"--trace", trace.string(), guest_program("prog_exit_code"), "5"});
-  EXPECT_EQ(o.status, 5);
+  EXPECT_EQ(run({"--trace", trace.string(), program, "5"}).status, 5);
   std::ifstream in(trace);
   std::vector<nlohmann::json> lines;
   for (std::string line; std::getline(in, line);) lines.push_back(nlohmann::json::parse(line));
   ASSERT_EQ(lines.size(), 5u);  // program name, newline, "5", newline, exit
   EXPECT_EQ(lines[0]["seq"], 1);
   EXPECT_EQ(lines[0]["number"], 1);
-  EXPECT_EQ(lines[0]["name"], "write");
-  EXPECT_EQ(lines[0]["slots"][0], 1);
-  EXPECT_EQ(lines[0]["slots"][2], guest_program("prog_exit_code").size());
-  EXPECT_EQ(lines[0]["decoded"][1], guest_program("prog_exit_code"));
-  EXPECT_EQ(lines[0]["result"], guest_program("prog_exit_code").size());
-  EXPECT_EQ(lines[2]["decoded"][1], "5");
-  EXPECT_EQ(lines[4]["name"], "exit");
-  EXPECT_EQ(lines[4]["slots"][0], 5);
-}
-
-TEST_F(Runner, StraceShowsCallsOnStandardError) {
-  Outcome o = run({"--strace", guest_program("prog_exit_code"), "7"});
+  EXPECT_EQ(lines[0]["slots"][2], program.size());
+  EXPECT_EQ(lines[4]["seq"], 5);
+  Outcome o = run({"--strace", "--trace-filter", "!write", program, "7"});
+  EXPECT_EQ(o.err, "exit(7) = ?\n");
+  o = run({"--trace", "-", "--trace-filter", "exit", program, "7"});
   EXPECT_EQ(o.status, 7);
-  EXPECT_NE(o.err.find("write(1, \"7\", 1) = 1\n"), std::string::npos) << o.err;
-  EXPECT_NE(o.err.find("write(1, \"\\n\", 1) = 1\n"), std::string::npos) << o.err;
-  EXPECT_NE(o.err.find("exit(7) = ?\n"), std::string::npos) << o.err;
+  // The program's own lines, then the trace's one line, in the order they happened.
+  ASSERT_TRUE(o.out.starts_with(program + "\n7\n")) << o.out;
+  EXPECT_EQ(nlohmann::json::parse(o.out.substr(program.size() + 3))["name"], "exit");
 }
 
 TEST_F(Runner, RootDirectoryIsTheGuestsSlash) {
@@ -105,7 +96,6 @@ TEST_F(Runner, GuestFaultsEndWithACrashReportAndStatus139) {
     EXPECT_NE(o.err.find(" at eip 0x"), std::string::npos) << o.err;
     EXPECT_NE(o.err.find("signal " + c.signal), std::string::npos) << o.err;
     EXPECT_NE(o.err.find("eflags 0x"), std::string::npos) << o.err;
-    EXPECT_NE(o.err.find(" in main at "), std::string::npos) << o.err;
   }
 }
 
@@ -117,14 +107,11 @@ TEST_F(Runner, CrashReportWalksBackThroughTheCallersWithTheirLines) {
   std::string trace = (dir / "trace.jsonl").string();
   Outcome o = run({"--trace", trace, guest_program("prog_debuggee"), "fault"});
   EXPECT_EQ(o.status, 139);
-  for (std::string seen :
-       {std::string("#0 0x"), " in inner(int volatile*, int) at " + source + ":",
-        std::string("#1 0x"),
-        " in outer(int volatile*, int) at " + source + ":" + line_of("call inner"),
-        std::string("#2 0x"), " in main at " + source + ":" + line_of("call outer")}) {
-    SCOPED_TRACE(seen);
-    EXPECT_NE(o.err.find(seen), std::string::npos) << o.err;
-  }
+  // Which frames the walk finds is the debug-information tests' work; the report shows them.
+  EXPECT_NE(o.err.find("#1 0x"), std::string::npos) << o.err;
+  EXPECT_NE(o.err.find(" in outer(int volatile*, int) at " + source + ":" + line_of("call inner")),
+            std::string::npos)
+      << o.err;
   // The same report closes the trace.
   std::ifstream in(trace);
   std::string line, last;
@@ -173,18 +160,6 @@ TEST_F(Runner, BadCommandLinesGetOneLineAndAPointerToHelp) {
   EXPECT_NE(version.out.find("(Unicorn 2."), std::string::npos) << version.out;
 }
 
-TEST_F(Runner, TraceFilterAndStandardOutput) {
-  Outcome o = run({"--strace", "--trace-filter", "!write", guest_program("prog_exit_code"), "7"});
-  EXPECT_EQ(o.err, "exit(7) = ?\n");
-  o = run({"--trace", "-", "--trace-filter", "exit", guest_program("prog_exit_code"), "7"});
-  EXPECT_EQ(o.status, 7);
-  // The program's own lines, then the trace's one line, in the order they happened.
-  std::string program = guest_program("prog_exit_code");
-  ASSERT_TRUE(o.out.starts_with(program + "\n7\n")) << o.out;
-  auto record = nlohmann::json::parse(o.out.substr(program.size() + 3));
-  EXPECT_EQ(record["name"], "exit");
-}
-
 // As a shell has it: 127 for a program that is not there, 126 for one that cannot run, each
 // with the reason; nuvrelos-meta answers the same way.
 TEST_F(Runner, ProgramsThatAreNotThereOrCannotRun) {
@@ -195,7 +170,7 @@ TEST_F(Runner, ProgramsThatAreNotThereOrCannotRun) {
     std::string reason;
   } cases[] = {
       {dir / "no-such-program", 127, "No such file or directory"},
-      {dir / "no-dir" / "prog", 127, "No such file or directory"},
+      {dir / "script.sh" / "prog", 127, "Not a directory"},
       {dir, 126, "Is a directory"},
       {dir / "script.sh", 126, "not an ELF file"},
   };
