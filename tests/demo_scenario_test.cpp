@@ -2,15 +2,9 @@
 // command line, getting a window, the event drain, dragging and raising, content sizes, the
 // calls of every frame, the end, and the presented pictures pixel by pixel.
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <sys/wait.h>
 
 #include <algorithm>
-#include <climits>
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -104,12 +98,10 @@ TEST(DemoScenario, HelpAndQuitKeys) {
   } cases[] = {
       {{"-h"}, 'q', 0},      {{"-h", "more", "-x"}, 'q', 0},
       {{"x", "-h"}, 'q', 1}, {{"-H"}, 'q', 1},
-      {{"--help"}, 'q', 1},  {{"-h "}, 'q', 1},
       {{"-hh"}, 'q', 1},     {{}, 81, 1},
       {{}, 113, 1},          {{}, 27, 1},
-      {{}, 49, 4},           {{}, 17, 4},
-      {{}, 81 + 256, 4},     {{}, 27 + 32, 4},
-      {{}, -113, 4},
+      {{}, 17, 4},           {{}, 81 + 256, 4},
+      {{}, 27 + 32, 4},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << testing::PrintToString(c.args) << " key " << c.key);
@@ -121,44 +113,6 @@ TEST(DemoScenario, HelpAndQuitKeys) {
     EXPECT_EQ(d.g->console(), c.frames == 0 ? "Usage: stack_demo\n" : "");
     EXPECT_EQ(d.calls().size() == d.count(SVC_write) + d.count(SVC_exit), c.frames == 0)
         << "no GUI";
-  }
-}
-
-// A window from gui_create or else gui_attach, or the end; redraw on at the start, off at the end.
-TEST(DemoScenario, GettingAWindowAndLettingGo) {
-  const std::string no_gui = "stack_demo: failed to initialize GUI\n";
-  const std::string warning = "stack_demo: warning: failed to disable redraw\n";
-  struct Case {
-    bool fail_create, fail_attach, fail_redraw_off;
-    int32_t status, handle;  // the handle every drawing call names; -1: none drawn
-    std::string console;
-  } cases[] = {
-      {false, false, false, 0, 1, ""},
-      {false, true, false, 0, 1, ""},
-      {true, false, false, 0, Compositor::kDisplayHandle, ""},
-      {true, true, false, 1, -1, no_gui},
-      {false, false, true, 0, 1, warning},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << c.fail_create << c.fail_attach << c.fail_redraw_off);
-    Demo d(Scenario{.fail_create = c.fail_create,
-                    .fail_attach = c.fail_attach,
-                    .fail_redraw_off = c.fail_redraw_off,
-                    .events = {key(2, 'q')}});
-    d.expect_clean_end(c.status);
-    EXPECT_EQ(d.g->console(), c.console);
-    EXPECT_EQ(d.count(SVC_gui_attach), c.fail_create ? 1u : 0u);
-    EXPECT_EQ(d.count(SVC_gui_set_continuous_redraw), c.handle < 0 ? 0u : 2u);
-    EXPECT_EQ(d.frames(), c.handle < 0 ? 0u : 3u);
-    for (const ServiceCall& call : d.calls()) {
-      if (call.number == SVC_gui_present || call.number == SVC_gui_fill_rect) {
-        ASSERT_EQ(static_cast<int32_t>(call.slots[0]), c.handle);
-      }
-    }
-    if (c.handle >= 0) {
-      EXPECT_EQ(d.picture().at(400, 95), kTitleActive);
-      EXPECT_EQ(d.compositor().continuous_redraw(c.handle), c.fail_redraw_off);
-    }
   }
 }
 
@@ -185,10 +139,8 @@ TEST(DemoScenario, TheDrainOfEachFrame) {
       // Press and release in frame 2 raise nothing; window 1 goes above 0, then 2 above both.
       {"several pointer events in one frame",
        {ptr(1, 350, 150, 0), ptr(1, -5, 7, 0), ptr(2, 100, 90, 1), ptr(2, 100, 90, 0),
-        ptr(3, 200, 150, 1), ptr(4, 450, 150, 0), ptr(5, 450, 150, 1), unknown(6),
-        ptr(7, INT_MIN, INT_MIN, 0), ptr(8, INT_MAX, INT_MAX, 0), key(9, 27)},
-       "0,0/3 -5,7/3 100,90/3 200,150/2 450,150/2 450,150/3 450,150/3 "
-       "-2147483648,-2147483648/3 2147483647,2147483647/3 2147483647,2147483647/3",
+        ptr(3, 200, 150, 1), ptr(4, 450, 150, 0), ptr(5, 450, 150, 1), unknown(6), key(7, 27)},
+       "0,0/3 -5,7/3 100,90/3 200,150/2 450,150/2 450,150/3 450,150/3 450,150/3",
        {{200, 150, kPurple}, {350, 150, kGreen}, {300, 125, kTitleOther}}},
   };
   for (const Case& c : cases) {
@@ -235,62 +187,52 @@ TEST(DemoScenario, MissingContentSizesFallBackPerDimension) {
 
 TEST(DemoScenario, ScreenshotsShowTilesWindowsTitleBarsAndText) {
   ScratchDir dir;
-  Demo d(Scenario{.events = {key(19, 'q')}, .screenshots = {0, 9, 10, 19}}, {"stack_demo"},
+  Demo d(Scenario{.events = {key(20, 'q')}, .screenshots = {19, 20}}, {"stack_demo"},
          GuiConfig{.screenshot_dir = dir.path});
   d.expect_clean_end();
-  for (uint32_t frame : {0u, 9u, 10u, 19u}) {
+  // The checkerboard changes its phase every ten frames.
+  for (uint32_t frame : {19u, 20u}) {
     SCOPED_TRACE(frame);
-    char name[32];
-    std::snprintf(name, sizeof name, "frame-%05u.png", frame);
     std::string error;
-    auto picture = read_png(dir.path / name, &error);
+    auto picture = read_png(dir.path / ("frame-000" + std::to_string(frame) + ".png"), &error);
     ASSERT_TRUE(picture) << error;
     ASSERT_EQ(picture->width, 640);
-    ASSERT_EQ(picture->height, 360);
-    bool odd = (frame / 10) & 1;
-    // Window 2 lies above window 1 at (350, 150).
+    bool odd = frame == 19;
     expect_pixels(*picture, {{12, 36, odd ? kShadeEven : kShadeOdd},
                              {36, 36, odd ? kShadeOdd : kShadeEven},
-                             {630, 340, odd ? kShadeOdd : kShadeEven},
-                             {400, 95, kTitleActive},
-                             {100, 85, kTitleOther},
-                             {300, 125, kTitleOther},
-                             {100, 150, kBlue},
-                             {250, 230, kPurple},
-                             {450, 150, kGreen},
-                             {350, 150, kGreen}});
-    if (frame == 19) {
-      EXPECT_EQ(picture->pixels, d.picture().pixels);
+                             {630, 340, odd ? kShadeOdd : kShadeEven}});
+    if (frame == 20) {
+      EXPECT_EQ(picture->pixels, d.picture().pixels) << "the last frame";
     }
   }
-  // Text shows in the banner and status line colours, inside their rows.
-  size_t banner = 0, status = 0, astray = 0;
-  for (int32_t y = 0; y < 360; ++y) {
-    for (int32_t x = 0; x < 640; ++x) {
-      bool in_banner = d.picture().at(x, y) == rgb(222, 222, 222);
-      bool in_status = d.picture().at(x, y) == rgb(210, 225, 255);
-      banner += in_banner;
-      status += in_status;
-      astray += (in_banner && (y < 6 || y >= 20 || x < 8)) || (in_status && (y < 346 || x < 8));
+  // Text shows in the banner's and the status line's colours, inside their rows.
+  for (auto [colour, top] : {std::pair{rgb(222, 222, 222), 6}, {rgb(210, 225, 255), 346}}) {
+    size_t inside = 0, astray = 0;
+    for (int32_t y = 0; y < 360; ++y) {
+      for (int32_t x = 0; x < 640; ++x) {
+        if (d.picture().at(x, y) == colour)
+          ++(y >= top && y < top + 14 && x >= 8 ? inside : astray);
+      }
     }
+    EXPECT_GT(inside, 100u);
+    EXPECT_EQ(astray, 0u);
   }
-  EXPECT_GT(banner, 200u);
-  EXPECT_GT(status, 100u);
-  EXPECT_EQ(astray, 0u);
 }
 
-TEST(DemoScenario, ShippedScenariosDoWhatTheySay) {
+// The shipped scenarios: a window from gui_create or else gui_attach, or the end; redraw on at
+// the start, off at the end, where a failure only warns.
+TEST(DemoScenario, ShippedScenariosGetAWindowOrSayWhy) {
   struct Case {
     const char* file;
-    int32_t status;
-    const char* console;
+    int32_t status, handle;  // the handle every drawing call names; -1: none drawn
     uint32_t frames;
+    std::string console;
   } cases[] = {
-      {"readme.json", 0, "", 35},
-      {"attach_fallback.json", 0, "", 4},
-      {"no_window.json", 1, "stack_demo: failed to initialize GUI\n", 0},
-      {"unknown_size.json", 0, "", 2},
-      {"redraw_off_fails.json", 0, "stack_demo: warning: failed to disable redraw\n", 1},
+      {"readme.json", 0, 1, 35, ""},
+      {"attach_fallback.json", 0, Compositor::kDisplayHandle, 4, ""},
+      {"no_window.json", 1, -1, 0, "stack_demo: failed to initialize GUI\n"},
+      {"unknown_size.json", 0, 1, 2, ""},
+      {"redraw_off_fails.json", 0, 1, 1, "stack_demo: warning: failed to disable redraw\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.file);
@@ -298,20 +240,22 @@ TEST(DemoScenario, ShippedScenariosDoWhatTheySay) {
     d.expect_clean_end(c.status);
     EXPECT_EQ(d.g->console(), c.console);
     EXPECT_EQ(d.frames(), c.frames);
-    if (std::string(c.file) == "readme.json") {
-      // Window 0 was dragged to (260, 214) and let go; then window 2 was raised.
-      expect_pixels(d.picture(), {{300, 300, kBlue},
-                                  {265, 220, kTitleOther},
-                                  {400, 95, kTitleActive},
-                                  {100, 150, kShadeOdd}});
-      EXPECT_EQ(d.status_lines().back(), status_text("450,150", "3"));
+    EXPECT_EQ(d.count(SVC_gui_attach), c.handle == 1 ? 0u : 1u);
+    EXPECT_EQ(d.count(SVC_gui_set_continuous_redraw), c.handle < 0 ? 0u : 2u);
+    for (const ServiceCall& call : d.calls()) {
+      if (call.number == SVC_gui_present || call.number == SVC_gui_fill_rect) {
+        ASSERT_EQ(static_cast<int32_t>(call.slots[0]), c.handle);
+      }
+    }
+    if (c.handle >= 0) {
+      EXPECT_EQ(d.picture().at(400, 95), kTitleActive);
+      EXPECT_EQ(d.compositor().continuous_redraw(c.handle), !c.console.empty());
     }
   }
 }
 
 TEST(DemoScenario, TheRunnersGuiOptions) {
   ScratchDir dir;
-  spit(dir.path / "typo.json", R"({"fail": ["gui_crate"]})");
   std::string readme = std::string(NUV_SOURCE_DIR) + "/scenarios/readme.json";
   std::string shots = (dir.path / "shots").string();
   struct Case {
@@ -319,12 +263,10 @@ TEST(DemoScenario, TheRunnersGuiOptions) {
     int status;
     std::string err;  // part of standard error
   } cases[] = {
-      {{"--size", "0x10"}, 2, "--size: must be WIDTHxHEIGHT"},
-      {{"--size", "640"}, 2, "--size"},
+      {{"--size", "640"}, 2, "--size: must be WIDTHxHEIGHT"},
       {{"--size", "5000x10"}, 2, "each 1 to 4096"},
       {{"--display", "tv"}, 2, "--display"},
       {{"--scenario", "/nonexistent.json"}, 2, "--scenario"},
-      {{"--scenario", (dir.path / "typo.json").string()}, 2, "unknown failure \"gui_crate\""},
       {{"--frame-limit", "0"}, 2, "--frame-limit"},
       {{"--display", "headless", "--font", "/nonexistent.psf.gz"}, 125, "console-setup-linux"},
       {{"--display", "headless", "--frame-limit", "3"}, 124, "frame limit of 3 frames"},

@@ -1,20 +1,15 @@
-// The demo in a real SDL window on a virtual X display (Xvfb): the window shows the same
-// picture as the headless run, and a q typed into it (xdotool) ends the demo with status 0.
-// Skipped where Xvfb or xdotool is not installed.
-#include <fcntl.h>
+// The demo in a real SDL window on a virtual X display (Xvfb), driven by xdotool: the window
+// shows the same picture as the headless run, a drag and a q typed into it are recorded, and
+// the recording replays headless to the window's last frame. Skipped where Xvfb or xdotool is
+// not installed.
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <signal.h>
-#include <stdlib.h>
-#include <sys/syscall.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <optional>
 #include <string>
 #include <thread>
@@ -30,8 +25,15 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Between two looks at something that gives no signal when it changes (the X screen).
-void between_looks() { std::this_thread::sleep_for(std::chrono::milliseconds(30)); }
+// Looks again and again until `done` holds; false when patience runs out first. The things
+// looked at (the X screen, a log) give no signal when they change.
+bool eventually(const std::function<bool()>& done) {
+  for (auto deadline = Clock::now() + kPatience; Clock::now() < deadline;
+       std::this_thread::sleep_for(std::chrono::milliseconds(20))) {
+    if (done()) return true;
+  }
+  return false;
+}
 
 // A number after "name=" or "name:" in xdotool's output.
 int32_t field(const std::string& text, const std::string& name) {
@@ -82,24 +84,34 @@ Surface headless_frame(uint32_t frame, std::optional<std::pair<int32_t, int32_t>
   return *c.presented(c.shown_handle());
 }
 
-TEST(Interactive, TheDemoInAWindowShowsTheHeadlessPictureAndQuitsOnQ) {
+// How many frames the program has presented so far, from the --strace log.
+size_t presents(const std::filesystem::path& log) {
+  std::string text = slurp(log);
+  size_t n = 0;
+  for (size_t at = 0; (at = text.find("gui_present(", at)) != std::string::npos; ++at) ++n;
+  return n;
+}
+
+TEST(Interactive, AWindowSessionShowsTheHeadlessPictureAndReplaysToItsLastFrame) {
   if (!XServer::available()) GTEST_SKIP() << "needs Xvfb and xdotool";
   ScratchDir scratch;
   const std::filesystem::path& dir = scratch.path;
   XServer x_server(dir, /*keep_screen=*/true);
   ASSERT_TRUE(x_server.started()) << "Xvfb did not start";
 
-  std::filesystem::path last = dir / "last.png";
-  Child demo({runner_path(), "--display", "window", "--save-last", last.string(), "--frame-limit",
-              "100000", guest_program("stack_demo")},
-             dir / "demo.log");
+  const std::string runner = runner_path();
+  std::filesystem::path recording = dir / "session.json", window_last = dir / "window.png",
+                        log = dir / "window.log";
+  Child demo(
+      {runner, "--display", "window", "--record", recording.string(), "--save-last",
+       window_last.string(), "--frame-limit", "100000", "--strace", guest_program("stack_demo")},
+      log);
   // xdotool's --sync waits until the window is there.
   std::string id = capture("timeout " + std::to_string(kPatience.count()) +
                            " xdotool search --sync --name '^Stack Demo'");
   id = id.substr(0, id.find('\n'));
-  if (id.empty()) {
-    FAIL() << "no window appeared; the runner said: " << slurp(dir / "demo.log");
-  }
+  ASSERT_FALSE(id.empty()) << "no window appeared; the runner said: " << slurp(log).substr(0, 2000)
+                           << "\nXvfb said: " << slurp(dir / "xvfb.log");
   EXPECT_EQ(capture("xdotool getwindowname " + id), "Stack Demo \u2014 drag/click to stack");
   std::string geometry = capture("xdotool getwindowgeometry --shell " + id);
   ASSERT_EQ(field(geometry, "WIDTH"), 640) << geometry;
@@ -120,23 +132,44 @@ TEST(Interactive, TheDemoInAWindowShowsTheHeadlessPictureAndQuitsOnQ) {
     return std::any_of(expected.begin(), expected.end(),
                        [&](const Surface& e) { return e.pixels == s.pixels; });
   };
-  // What the window shows on the X screen; retried, since the screen may be read mid-update.
-  bool matched = false;
-  for (auto deadline = Clock::now() + kPatience;
-       !matched && !HasFailure() && Clock::now() < deadline; between_looks()) {
+  // Retried, since the screen may be read mid-update.
+  EXPECT_TRUE(eventually([&] {
     auto shown = screen_region(dir / "Xvfb_screen0", x, y);
-    matched = shown && same_as_headless(*shown);
-  }
-  EXPECT_TRUE(matched) << "the window never showed the headless picture";
+    return shown && same_as_headless(*shown);
+  })) << "the window never showed the headless picture";
 
+  // Each step waits until the program has drawn a few more frames, so it sees them apart:
+  // press on the blue window's title bar, drag it in two moves, let go, quit.
+  const std::vector<std::string> steps = {"mousemove --window " + id + " 120 86", "mousedown 1",
+                                          "mousemove --window " + id + " 180 120",
+                                          "mousemove --window " + id + " 260 190", "mouseup 1"};
+  for (const std::string& step : steps) {
+    SCOPED_TRACE(step);
+    size_t before = presents(log);
+    capture("xdotool " + step);
+    ASSERT_TRUE(eventually([&] { return presents(log) >= before + 3; }))
+        << "the program stopped drawing";
+  }
   capture("xdotool windowfocus --sync " + id + " key q");
   auto status = demo.wait_exit();
   ASSERT_TRUE(status) << "q did not end the demo";
-  EXPECT_EQ(*status, 0);
+  ASSERT_EQ(*status, 0);
+
+  // Replayed, the recording must bring the drag (the last picture shows it) and the q (a
+  // replay that runs out of input stops at its frame limit, status 124).
+  std::filesystem::path replay_last = dir / "replay.png";
+  Outcome replayed =
+      shell(quoted(runner) + " --scenario " + quoted(recording.string()) + " --save-last " +
+            quoted(replay_last.string()) + " " + quoted(guest_program("stack_demo")));
+  EXPECT_EQ(replayed.status, 0) << replayed.err;
   std::string error;
-  auto saved = read_png(last, &error);
-  ASSERT_TRUE(saved) << error;
-  EXPECT_TRUE(same_as_headless(*saved));
+  auto window = read_png(window_last, &error);
+  ASSERT_TRUE(window) << error;
+  EXPECT_FALSE(same_as_headless(*window)) << "the drag moved nothing";
+  auto replay = read_png(replay_last, &error);
+  ASSERT_TRUE(replay) << error;
+  EXPECT_TRUE(window->width == replay->width && window->pixels == replay->pixels)
+      << "the replay ended on another picture";
 }
 
 }  // namespace
