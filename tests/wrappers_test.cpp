@@ -70,7 +70,7 @@ class Wrappers : public ::testing::Test {
   uint32_t a = g.str("/a"), b = g.str("/b");
 };
 
-TEST_F(Wrappers, FilesDescriptorsAndDirectories) {
+TEST_F(Wrappers, CallTheirServiceWithTheirSlotsOrRefuse) {
   check({
       {"write", {7, A, 3}, K, SVC_write, {7, A, 3}},
       {"write", {1, A, 0}, K, SVC_write, {1, A, 0}},
@@ -98,11 +98,6 @@ TEST_F(Wrappers, FilesDescriptorsAndDirectories) {
       {"open", {0, 0}, -1, 0, {}},
       {"creat", {A, kBig}, K, SVC_open, {A, 0x241, 0}},
       {"creat", {0, 0}, -1, 0, {}},
-  });
-}
-
-TEST_F(Wrappers, ProcessesSettingsAndFileSystemStreams) {
-  check({
       {"fd_set_inherit", {static_cast<uint32_t>(-7)}, K, SVC_fd_set_inherit, {1, _, _}},
       {"fd_set_inherit", {0}, K, SVC_fd_set_inherit, {0, _, _}},
       {"fd_set_stdio", {kBig, 5, 9}, K, SVC_fd_set_stdio, {kBig, 5, 9}},
@@ -113,6 +108,16 @@ TEST_F(Wrappers, ProcessesSettingsAndFileSystemStreams) {
       {"waitpid", {kBig, 0, 3}, K, SVC_waitpid, {kBig, 0, 3}},
       {"nuvrelfs_stream_write", {kBig, A, kBig}, K, SVC_nuvrelfs_stream_write, {kBig, A, kMax}},
       {"nuvrelfs_stream_write", {1, 0, 10}, -1, 0, {}},
+      {"gui_poll_event", {3, A}, K, SVC_gui_poll_event, {3, A, 20}},
+
+      {"gui_wait_event", {3, A}, K, SVC_gui_wait_event, {3, A, 20}},
+      {"gui_set_continuous_redraw", {3, 1}, K, SVC_gui_set_continuous_redraw, {3, 1, 0}},
+      {"gui_warp_mouse", {3, 10, kBig}, K, SVC_gui_warp_mouse, {3, 10, kBig}},
+      {"gui_set_cursor_visible", {3, 0}, K, SVC_gui_set_cursor_visible, {3, 0, 0}},
+      // The sleeps answer 0 whatever the kernel says; sleep's product wraps in 32 bits.
+      {"usleep", {16666}, 0, SVC_usleep, {16666, _, _}},
+      {"sleep", {2}, 0, SVC_usleep, {2000000, _, _}},
+      {"sleep", {5000}, 0, SVC_usleep, {5000u * 1000000u, _, _}},
   });
 }
 
@@ -138,20 +143,6 @@ TEST_F(Wrappers, PassTheirArgumentsThrough) {
     cases.push_back({f, {3, A}, K, service(f), {3, A, 0}});
   }
   check(cases);
-}
-
-TEST_F(Wrappers, GuiAndSleep) {
-  check({
-      {"gui_poll_event", {3, A}, K, SVC_gui_poll_event, {3, A, 20}},
-      {"gui_wait_event", {3, A}, K, SVC_gui_wait_event, {3, A, 20}},
-      {"gui_set_continuous_redraw", {3, 1}, K, SVC_gui_set_continuous_redraw, {3, 1, 0}},
-      {"gui_warp_mouse", {3, 10, kBig}, K, SVC_gui_warp_mouse, {3, 10, kBig}},
-      {"gui_set_cursor_visible", {3, 0}, K, SVC_gui_set_cursor_visible, {3, 0, 0}},
-      // The sleeps answer 0 whatever the kernel says; sleep's product wraps in 32 bits.
-      {"usleep", {16666}, 0, SVC_usleep, {16666, _, _}},
-      {"sleep", {2}, 0, SVC_usleep, {2000000, _, _}},
-      {"sleep", {5000}, 0, SVC_usleep, {5000u * 1000000u, _, _}},
-  });
 }
 
 TEST_F(Wrappers, AccessOpensReadOnlyAndClosesOnlyWhatItOpened) {

@@ -6,8 +6,6 @@ extern "C" {
 
 uint32_t probe_sum(uint32_t a, uint32_t b, uint32_t c) { return a + b + c; }
 
-uint64_t probe_wide(uint64_t v) { return v * 3u; }
-
 long double probe_half(int32_t v) { return static_cast<long double>(v) / 2; }
 
 // Variadic: the count, then that many 32-bit slots.
@@ -20,7 +18,6 @@ int32_t probe_count_args(int32_t n, ...) {
   return total;
 }
 
-uint8_t probe_constant = 7;
 extern const uint8_t probe_readonly[4];
 const uint8_t probe_readonly[4] = {1, 2, 3, 4};
 
@@ -37,9 +34,7 @@ void probe_invalid(void) { __asm__ volatile("ud2"); }
 void probe_halt(void) { __asm__ volatile("hlt"); }
 
 int32_t probe_divide(int32_t a, int32_t b) { return a / b; }
-
 }
-
 
 // n kernel round trips of a service with nothing behind it but the virtual clock.
 extern "C" void probe_sleep_calls(uint32_t n) {

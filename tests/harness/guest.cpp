@@ -141,10 +141,6 @@ uint32_t Guest::call(std::string_view function, std::initializer_list<uint32_t> 
   return check(call_result(function, slots), function) ? process_->eax() : 0;
 }
 
-uint64_t Guest::call64(std::string_view function, std::initializer_list<uint32_t> slots) {
-  return check(call_result(function, slots), function) ? process_->edx_eax() : 0;
-}
-
 long double Guest::call_ld(std::string_view function, std::initializer_list<uint32_t> slots) {
   return check(call_result(function, slots), function) ? process_->st0() : 0;
 }

@@ -43,7 +43,6 @@ class Guest {
   int32_t calli(std::string_view function, std::initializer_list<uint32_t> slots = {}) {
     return static_cast<int32_t>(call(function, slots));
   }
-  uint64_t call64(std::string_view function, std::initializer_list<uint32_t> slots = {});
   long double call_ld(std::string_view function, std::initializer_list<uint32_t> slots = {});
   // The whole outcome, for calls expected to exit or fault.
   RunResult call_result(std::string_view function, std::initializer_list<uint32_t> slots = {});
