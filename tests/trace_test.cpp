@@ -98,5 +98,29 @@ TEST(Trace, RecordsAndBytesInBothPrinters) {
   }
 }
 
+// Every digit count, both signs and the widths of each field, against the host's own printing.
+TEST(Trace, NumbersPrintAsTheHostPrintsThem) {
+  const uint32_t values[] = {0,          9,          10,         99,         100,       999,
+                             1000,       99999,      100000,     9999999,    10000000,  999999999,
+                             1000000000, 2147483647, 2147483648, 3221220952, 4294967295};
+  for (uint32_t v : values) {
+    SCOPED_TRACE(v);
+    const auto signed_v = static_cast<int32_t>(v);
+    ServiceCall call{.seq = uint64_t{v} * 5, .number = SVC_close, .slots = {v, 0, v}};
+    call.result = signed_v;
+    std::string json, text;
+    append_json_line(json, call);
+    call.args[0] = decoded::Signed{signed_v};
+    append_strace_line(text, call);
+    EXPECT_EQ(json, "{\"seq\":" + std::to_string(uint64_t{v} * 5) +
+                        ",\"number\":5,\"name\":\"close\",\"slots\":[" + std::to_string(v) + ",0," +
+                        std::to_string(v) + "],\"decoded\":[null,null,null],\"result\":" +
+                        std::to_string(signed_v) + "}\n");
+    EXPECT_TRUE(
+        text.starts_with("close(" + std::to_string(signed_v) + ") = " + std::to_string(signed_v)))
+        << text;
+  }
+}
+
 }  // namespace
 }  // namespace nuv::test

@@ -11,17 +11,20 @@ using namespace decoded;
 constexpr size_t kMaxShownString = 4096;
 constexpr size_t kMaxShownBytes = 4096;
 
-Value number_of(Shape shape, uint32_t v) {
+// Stored in place: assigning a whole Value would visit both sides on every call.
+void set_number(Shape shape, uint32_t v, Value& out) {
   switch (shape) {
     case Shape::INT:
     case Shape::FD:
     case Shape::FLAG:
-      return Signed{static_cast<int32_t>(v)};
+      out.emplace<Signed>(static_cast<int32_t>(v));
+      break;
     case Shape::COUNT:
     case Shape::USEC:
-      return Unsigned{v};
+      out.emplace<Unsigned>(v);
+      break;
     default:
-      return Hex{v};
+      out.emplace<Hex>(v);
   }
 }
 
@@ -123,7 +126,7 @@ void decode_arguments(const GuestMemory& memory, const ServiceInfo* info, Servic
   for (size_t i = 0; i < 3; ++i) {
     Shape shape = info ? info->shapes[i] : Shape::HEX;
     if (!info || !before(memory, shape, call, i, call.args[i])) {
-      call.args[i] = number_of(shape, call.slots[i]);
+      set_number(shape, call.slots[i], call.args[i]);
     }
   }
 }

@@ -1,5 +1,6 @@
 // The two printers of a decoded call: JSON Lines and strace's text.
 #include <charconv>
+#include <cstdint>
 #include <cstring>
 #include <type_traits>
 
@@ -26,13 +27,58 @@ class Line {
     at_ += s.size();
     return *this;
   }
+  // Decimal. Every line is mostly numbers, so the common 32-bit case has its own writer.
   template <typename T>
-  void number(T v, int base = 10) {
-    at_ = std::to_chars(at_, at_ + 24, v, base).ptr;
+  void number(T v) {
+    static_assert(std::is_integral_v<T>);
+    if constexpr (std::is_signed_v<T>) {
+      auto magnitude = static_cast<std::make_unsigned_t<T>>(v);
+      if (v < 0) {
+        *at_++ = '-';
+        magnitude = static_cast<std::make_unsigned_t<T>>(0u - magnitude);
+      }
+      number(magnitude);
+    } else if (v <= UINT32_MAX) {
+      decimal(static_cast<uint32_t>(v));
+    } else {
+      at_ = std::to_chars(at_, at_ + 24, v).ptr;
+    }
   }
+  void hex(uint32_t v) { at_ = std::to_chars(at_, at_ + 8, v, 16).ptr; }
   char* end() const { return at_; }
 
  private:
+  // Two digits a step, from a table of the hundred pairs, after counting the digits by
+  // comparison alone.
+  void decimal(uint32_t v) {
+    static constexpr char kPairs[] =
+        "0001020304050607080910111213141516171819202122232425262728293031323334353637383940414243"
+        "4445464748495051525354555657585960616263646566676869707172737475767778798081828384858687"
+        "888990919293949596979899";
+    unsigned digits = v < 100000       ? (v < 100     ? (v < 10 ? 1 : 2)
+                                          : v < 1000  ? 3
+                                          : v < 10000 ? 4
+                                                      : 5)
+                      : v < 10000000   ? (v < 1000000 ? 6 : 7)
+                      : v < 100000000  ? 8
+                      : v < 1000000000 ? 9
+                                       : 10;
+    char* p = at_ + digits;
+    at_ = p;
+    while (v >= 100) {
+      unsigned pair = (v % 100) * 2;
+      v /= 100;
+      *--p = kPairs[pair + 1];
+      *--p = kPairs[pair];
+    }
+    if (v >= 10) {
+      *--p = kPairs[v * 2 + 1];
+      *--p = kPairs[v * 2];
+    } else {
+      *--p = static_cast<char>('0' + v);
+    }
+  }
+
   char* at_;
 };
 
@@ -43,7 +89,7 @@ void number(Line& out, T v) {
 
 void hex(Line& out, uint32_t v) {
   out += "0x";
-  out.number(v, 16);
+  out.hex(v);
 }
 
 constexpr char kHexDigits[] = "0123456789abcdef";
@@ -127,23 +173,26 @@ void json_string(Line& out, std::string_view bytes) {
 }
 
 // {key value, ...} in the order the members are given, with each printer's punctuation:
-// JSON's "k":v,"k":v and strace's k=v, k=v.
+// JSON's "k":v,"k":v and strace's k=v, k=v. The punctuation is fixed at compile time, so each
+// piece is a copy of known size.
+struct JsonStyle {
+  static constexpr std::string_view before_key = "\"", after_key = "\":", between = ",";
+};
+struct TextStyle {
+  static constexpr std::string_view before_key = "", after_key = "=", between = ", ";
+};
+
+template <typename Style>
 class Members {
  public:
-  struct Style {
-    std::string_view before_key, after_key, between;
-  };
-  static constexpr Style kJson{"\"", "\":", ","};
-  static constexpr Style kText{"", "=", ", "};
-
-  Members(Line& out, const Style& style) : out_(out), style_(style) { out_ += '{'; }
+  explicit Members(Line& out) : out_(out) { out_ += '{'; }
   ~Members() { out_ += '}'; }
   Line& key(std::string_view name) {
-    if (!first_) out_ += style_.between;
+    if (!first_) out_ += Style::between;
     first_ = false;
-    out_ += style_.before_key;
+    out_ += Style::before_key;
     out_ += name;
-    out_ += style_.after_key;
+    out_ += Style::after_key;
     return out_;
   }
   template <typename T>
@@ -153,7 +202,6 @@ class Members {
 
  private:
   Line& out_;
-  const Style& style_;
   bool first_ = true;
 };
 
@@ -196,7 +244,7 @@ void json_value(Line& out, const Value& value) {
           number(out, v.write_end);
           out += ']';
         } else {
-          Members o(out, Members::kJson);
+          Members<JsonStyle> o(out);
           each_member(v,
                       [&](std::string_view name, const auto& m) { json_member(o.key(name), m); });
         }
@@ -261,7 +309,7 @@ void text_value(Line& out, const Value& value) {
           number(out, v.write_end);
           out += ']';
         } else {
-          Members r(out, Members::kText);
+          Members<TextStyle> r(out);
           each_member(v,
                       [&](std::string_view name, const auto& m) { text_member(r.key(name), m); });
         }
@@ -285,7 +333,7 @@ size_t line_bound(const ServiceCall& call) {
 char* print_json_line(char* at, const ServiceCall& call) {
   Line out(at);
   {
-    Members o(out, Members::kJson);
+    Members<JsonStyle> o(out);
     o.number("seq", call.seq);
     o.number("number", call.number);
     if (const char* name = service_name(call.number)) {
