@@ -17,14 +17,14 @@ void set_number(Shape shape, uint32_t v, Value& out) {
     case Shape::INT:
     case Shape::FD:
     case Shape::FLAG:
-      out.emplace<Signed>(static_cast<int32_t>(v));
+      out.emplace<Signed>(Signed{static_cast<int32_t>(v)});
       break;
     case Shape::COUNT:
     case Shape::USEC:
-      out.emplace<Unsigned>(v);
+      out.emplace<Unsigned>(Unsigned{v});
       break;
     default:
-      out.emplace<Hex>(v);
+      out.emplace<Hex>(Hex{v});
   }
 }
 
