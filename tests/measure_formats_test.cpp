@@ -27,19 +27,22 @@ SourceMap sample() {
 
 using Lines = std::map<uint32_t, uint64_t>;
 
-TEST(LineCoverage, ALineCountsWhenAnyOfItsCodeRan) {
+TEST(LineCoverage, LinesAndFunctionsCountWhenTheirCodeRan) {
   struct Case {
     const char* what;
     std::vector<CodeBlock> ran;
     std::set<uint32_t> hit;  // once each; every other line of the sample is there with none
+    uint64_t f, g;
   };
   const Case cases[] = {
-      {"one whole line", {{0x100, 0x108}}, {10}},
-      {"a block from the middle of one line into the next", {{0x104, 0x10A}}, {10, 11}},
-      {"a block ending where a line begins leaves it out", {{0x108, 0x110}}, {11}},
-      {"lines sharing code count together", {{0x118, 0x119}}, {12, 13}},
-      {"inlined code counts in its own file", {{0x120, 0x124}}, {5}},
-      {"code outside every line counts nowhere", {{0x0, 0x100}, {0x140, 0x200}}, {}},
+      {"one whole line, f's entry", {{0x100, 0x108}}, {10}, 1, 0},
+      {"a block from the middle of one line into the next", {{0x104, 0x10A}}, {10, 11}, 0, 0},
+      {"a block ending where a line begins leaves it out", {{0x108, 0x110}}, {11}, 0, 0},
+      {"lines sharing code count together", {{0x118, 0x119}}, {12, 13}, 0, 0},
+      {"inlined code counts in its own file", {{0x120, 0x124}}, {5}, 0, 1},
+      {"a block from before g's entry into it", {{0x11C, 0x124}}, {12, 13, 5}, 0, 1},
+      {"blocks after the entries only", {{0x104, 0x110}, {0x130, 0x140}}, {10, 11, 20}, 0, 0},
+      {"code outside every line counts nowhere", {{0x0, 0x100}, {0x140, 0x200}}, {}, 0, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -48,23 +51,6 @@ TEST(LineCoverage, ALineCountsWhenAnyOfItsCodeRan) {
     for (uint32_t line : c.hit) (line == 5 ? b_h : a_c)[line] = 1;  // 5 is b.h's only line
     EXPECT_EQ(cov["/src/a.c"].lines, a_c);
     EXPECT_EQ(cov["/src/b.h"].lines, b_h);
-  }
-}
-
-TEST(LineCoverage, AFunctionCountsWhenItsEntryRan) {
-  struct Case {
-    const char* what;
-    std::vector<CodeBlock> ran;
-    uint64_t f, g;
-  };
-  const Case cases[] = {
-      {"entry block", {{0x100, 0x104}}, 1, 0},
-      {"a block that starts before the entry and runs into it", {{0x11C, 0x124}}, 0, 1},
-      {"a block after the entry only", {{0x104, 0x110}, {0x130, 0x140}}, 0, 0},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    LineCoverage cov = line_coverage(sample(), c.ran);
     EXPECT_EQ(cov["/src/a.c"].functions["f"].hits, c.f);
     EXPECT_EQ(cov["/src/a.c"].functions["_Z1gv"].hits, c.g);
     EXPECT_EQ(cov["/src/a.c"].functions["_Z1gv"].line, 20u);
