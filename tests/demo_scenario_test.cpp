@@ -184,46 +184,12 @@ TEST(DemoScenario, MissingContentSizesFallBackPerDimension) {
   }
 }
 
-TEST(DemoScenario, ScreenshotsShowTilesWindowsTitleBarsAndText) {
-  ScratchDir dir;
-  Demo d(Scenario{.events = {key(20, 'q')}, .screenshots = {19, 20}}, {"stack_demo"},
-         GuiConfig{.screenshot_dir = dir.path});
-  d.expect_clean_end();
-  // The checkerboard changes its phase every ten frames.
-  for (uint32_t frame : {19u, 20u}) {
-    SCOPED_TRACE(frame);
-    std::string error;
-    auto picture = read_png(dir.path / ("frame-000" + std::to_string(frame) + ".png"), &error);
-    ASSERT_TRUE(picture) << error;
-    ASSERT_EQ(picture->width, 640);
-    bool odd = frame == 19;
-    expect_pixels(*picture, {{12, 36, odd ? kShadeEven : kShadeOdd},
-                             {36, 36, odd ? kShadeOdd : kShadeEven},
-                             {630, 340, odd ? kShadeOdd : kShadeEven}});
-    if (frame == 20) {
-      EXPECT_EQ(picture->pixels, d.picture().pixels) << "the last frame";
-    }
-  }
-  // Text shows in the banner's and the status line's colours, inside their rows.
-  for (auto [colour, top] : {std::pair{rgb(222, 222, 222), 6}, {rgb(210, 225, 255), 346}}) {
-    size_t inside = 0, astray = 0;
-    for (int32_t y = 0; y < 360; ++y) {
-      for (int32_t x = 0; x < 640; ++x) {
-        if (d.picture().at(x, y) == colour)
-          ++(y >= top && y < top + 14 && x >= 8 ? inside : astray);
-      }
-    }
-    EXPECT_GT(inside, 100u);
-    EXPECT_EQ(astray, 0u);
-  }
-}
-
 // The shipped scenarios: a window from gui_create or else gui_attach, or the end; redraw on at
 // the start, off at the end, where a failure only warns.
 TEST(DemoScenario, ShippedScenariosGetAWindowOrSayWhy) {
   struct Case {
     const char* file;
-    int32_t status, handle;  // the handle every drawing call names; -1: none drawn
+    int32_t status, handle;  // the handle drawn in; -1: none
     uint32_t frames;
     std::string console;
   } cases[] = {
@@ -241,11 +207,6 @@ TEST(DemoScenario, ShippedScenariosGetAWindowOrSayWhy) {
     EXPECT_EQ(d.frames(), c.frames);
     EXPECT_EQ(d.count(SVC_gui_attach), c.handle == 1 ? 0u : 1u);
     EXPECT_EQ(d.count(SVC_gui_set_continuous_redraw), c.handle < 0 ? 0u : 2u);
-    for (const ServiceCall& call : d.calls()) {
-      if (call.number == SVC_gui_present || call.number == SVC_gui_fill_rect) {
-        ASSERT_EQ(static_cast<int32_t>(call.slots[0]), c.handle);
-      }
-    }
     if (c.handle >= 0) {
       EXPECT_EQ(d.picture().at(400, 95), kTitleActive);
       EXPECT_EQ(d.compositor().continuous_redraw(c.handle), !c.console.empty());
@@ -253,10 +214,13 @@ TEST(DemoScenario, ShippedScenariosGetAWindowOrSayWhy) {
   }
 }
 
-TEST(DemoScenario, TheRunnersGuiOptions) {
+// The runner's GUI options. The screenshots a scenario asks for show the checkerboard, whose
+// phase changes every ten frames, and text in the banner's and the status line's colours inside
+// their rows; the last frame is saved as the last screenshot shows it.
+TEST(DemoScenario, TheRunnersGuiOptionsAndTheScreenshotsTheyTake) {
   ScratchDir dir;
   std::string readme = std::string(NUV_SOURCE_DIR) + "/scenarios/readme.json";
-  std::string shots = (dir.path / "shots").string();
+  std::filesystem::path shots = dir.path / "shots", last = dir.path / "last.png";
   struct Case {
     std::vector<std::string> options;
     int status;
@@ -265,11 +229,12 @@ TEST(DemoScenario, TheRunnersGuiOptions) {
       {{"--size", "640"}, 2, "--size: must be WIDTHxHEIGHT"},
       {{"--size", "5000x10"}, 2, "each 1 to 4096"},
       {{"--display", "tv"}, 2, "--display"},
-      {{"--scenario", "/nonexistent.json"}, 2, "--scenario"},
       {{"--frame-limit", "0"}, 2, "--frame-limit"},
       {{"--display", "headless", "--font", "/nonexistent.psf.gz"}, 125, "console-setup-linux"},
       {{"--display", "headless", "--frame-limit", "3"}, 124, "frame limit of 3 frames"},
-      {{"--scenario", readme, "--screenshots", shots}, 0, ""},
+      {{"--scenario", readme, "--screenshots", shots.string(), "--save-last", last.string()},
+       0,
+       ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.options));
@@ -280,6 +245,28 @@ TEST(DemoScenario, TheRunnersGuiOptions) {
     EXPECT_NE(o.err.find(c.err), std::string::npos) << o.err;
   }
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(shots), {}), 5);
+  auto png = [](const std::filesystem::path& file) {
+    std::string error;
+    auto picture = read_png(file, &error);
+    EXPECT_TRUE(picture) << error;
+    return picture.value_or(Surface(640, 360));
+  };
+  // Frames 0 and 12 of five taken, then the last one, 34.
+  Surface first = png(shots / "frame-00000.png");
+  expect_pixels(first, {{12, 36, kShadeOdd}, {36, 36, kShadeEven}, {630, 340, kShadeEven}});
+  expect_pixels(png(shots / "frame-00012.png"),
+                {{12, 36, kShadeEven}, {36, 36, kShadeOdd}, {630, 340, kShadeOdd}});
+  EXPECT_EQ(png(last).pixels, png(shots / "frame-00034.png").pixels);
+  for (auto [colour, top] : {std::pair{rgb(222, 222, 222), 6}, {rgb(210, 225, 255), 346}}) {
+    size_t inside = 0, astray = 0;
+    for (int32_t y = 0; y < first.height; ++y) {
+      for (int32_t x = 0; x < first.width; ++x) {
+        if (first.at(x, y) == colour) ++(y >= top && y < top + 14 && x >= 8 ? inside : astray);
+      }
+    }
+    EXPECT_GT(inside, 100u);
+    EXPECT_EQ(astray, 0u);
+  }
 }
 
 }  // namespace

@@ -110,57 +110,48 @@ TEST_F(WindowStackTest, APressHitsTheTopMostWindowAndRaisesIt) {
   }
 }
 
-TEST_F(WindowStackTest, DraggingFollowsThePointerWithinTheLeftAndTopLimits) {
-  pointer(100, 90, 1, 0);  // window 0 at (80, 80), grabbed 20, 10 inside
-  // The pointer twice at (150, 140): a frame without movement keeps the window there.
+// A press on window 0 at (80, 80) grabs it 20, 10 inside. Held, the window follows the pointer
+// within the left and top limits, and stays through a frame without movement; dragged to the
+// far right, its right edge lies past the 32-bit range, yet it still takes presses. A release
+// frame moves nothing; with the button up, or after a press on empty space, moving over a
+// window neither raises nor moves it.
+TEST_F(WindowStackTest, ADragFollowsThePointerWithinTheLeftAndTopLimitsUntilRelease) {
   struct Case {
-    int32_t px, py, x, y;
-  } cases[] = {
-      {100, 90, 80, 80},    {110, 95, 90, 85},
-      {10, 5, 0, 16},       {19, 200, 0, 190},
-      {20, 26, 0, 16},      {21, 27, 1, 17},
-      {300, 20, 280, 16},   {150, 140, 130, 130},
-      {150, 140, 130, 130}, {kMax, kMax, kMax - 20, kMax - 10},
-      {kMin, 0, 0, 16},
-  };
+    int32_t px, py, now, x, y, drag, next_z;  // x and y of window 0 after the frame
+  } cases[] = {{100, 90, 1, 80, 80, 0, 4},
+               {110, 95, 1, 90, 85, 0, 4},
+               {10, 5, 1, 0, 16, 0, 4},
+               {19, 200, 1, 0, 190, 0, 4},
+               {20, 26, 1, 0, 16, 0, 4},
+               {21, 27, 1, 1, 17, 0, 4},
+               {300, 20, 1, 280, 16, 0, 4},
+               {150, 140, 1, 130, 130, 0, 4},
+               {150, 140, 1, 130, 130, 0, 4},
+               {kMax, kMax, 1, kMax - 20, kMax - 10, 0, 4},
+               {kMin, 0, 1, 0, 16, 0, 4},
+               {kMax, 90, 1, kMax - 20, 80, 0, 4},
+               {kMax, 90, 0, kMax - 20, 80, -1, 4},
+               {kMax, 100, 1, kMax - 20, 80, 0, 5},
+               {600, 340, 1, 580, 320, 0, 5},
+               {630, 350, 0, 580, 320, -1, 5},
+               {20, 20, 0, 580, 320, -1, 5},
+               {5, 300, 1, 580, 320, -1, 5},
+               {200, 150, 1, 580, 320, -1, 5},
+               {250, 200, 1, 580, 320, -1, 5}};
+  int32_t before = 0;
   for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << "pointer at " << c.px << "," << c.py);
-    pointer(c.px, c.py, 1, 1);
+    SCOPED_TRACE(testing::Message() << "pointer at " << c.px << "," << c.py << " button " << c.now);
+    pointer(c.px, c.py, c.now, before);
+    before = c.now;
     Stack s = stack();
     EXPECT_EQ(s.windows[0].x, c.x);
     EXPECT_EQ(s.windows[0].y, c.y);
-    EXPECT_EQ(s.drag_index, 0);
-    EXPECT_EQ(s.next_z, 4) << "holding the button raises only once";
+    EXPECT_EQ(s.drag_index, c.drag);
+    EXPECT_EQ(s.next_z, c.next_z) << "holding the button raises only once";
+    EXPECT_EQ(s.windows[0].z, c.next_z);
     EXPECT_EQ(s.windows[1].x, 180) << "other windows stay";
+    EXPECT_EQ(s.windows[1].y, 120);
   }
-  // Dragged to the far right, the window's right edge lies past the 32-bit range; it still
-  // takes presses.
-  pointer(kMax, 90, 1, 1);
-  pointer(kMax, 90, 0, 1);
-  pointer(kMax, 100, 1, 0);
-  EXPECT_EQ(stack().drag_index, 0);
-  EXPECT_EQ(stack().windows[0].z, 5);
-}
-
-TEST_F(WindowStackTest, ReleaseOverEmptySpaceEndsTheDrag) {
-  pointer(100, 90, 1, 0);
-  pointer(600, 340, 1, 1);
-  pointer(630, 350, 0, 1);  // released far from the window: the release frame does not move
-  pointer(20, 20, 0, 0);    // moving with the button up drags nothing
-  Stack s = stack();
-  EXPECT_EQ(s.drag_index, -1);
-  EXPECT_EQ(s.windows[0].x, 580);
-  EXPECT_EQ(s.windows[0].y, 330);
-  // A press over empty space starts no drag; holding and moving over a window neither raises
-  // nor moves it.
-  pointer(5, 300, 1, 0);
-  pointer(200, 150, 1, 1);
-  pointer(250, 200, 1, 1);
-  s = stack();
-  EXPECT_EQ(s.drag_index, -1);
-  EXPECT_EQ(s.next_z, 4) << "nothing raised";
-  EXPECT_EQ(s.windows[1].x, 180);
-  EXPECT_EQ(s.windows[1].y, 120);
 }
 
 TEST_F(WindowStackTest, OrderAndActiveFollowTheStackingNumbers) {
@@ -168,9 +159,8 @@ TEST_F(WindowStackTest, OrderAndActiveFollowTheStackingNumbers) {
     Z z, order;
     int32_t active;
   } cases[] = {
-      {{1, 2, 3}, {0, 1, 2}, 2},           {{4, 2, 3}, {1, 2, 0}, 0}, {{4, 5, 3}, {2, 0, 1}, 1},
-      {{3, 2, 1}, {2, 1, 0}, 0},           {{5, 5, 5}, {0, 1, 2}, 0}, {{3, 1, 3}, {1, 0, 2}, 0},
-      {{kMax, 1, kMax - 1}, {1, 2, 0}, 0},
+      {{1, 2, 3}, {0, 1, 2}, 2}, {{4, 2, 3}, {1, 2, 0}, 0}, {{4, 5, 3}, {2, 0, 1}, 1},
+      {{3, 2, 1}, {2, 1, 0}, 0}, {{5, 5, 5}, {0, 1, 2}, 0}, {{3, 1, 3}, {1, 0, 2}, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.z));
