@@ -1,21 +1,15 @@
 // nuvrelos-run --gdb from the outside: stock gdb in batch mode drives a guest program through
 // the stub, and a raw connection throws what gdb never would at it.
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <signal.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <fstream>
 #include <regex>
-#include <thread>
 
-#include "host/debug/debug_info.h"
 #include "host/debug/gdb_packet.h"
 #include "tests/harness/guest.h"
 #include "tests/harness/outside.h"
@@ -30,7 +24,8 @@ const std::string kSource = std::string(NUV_SOURCE_DIR) + "/tests/guest/prog_deb
 
 int marker_line(const std::string& what) { return marked_line(kSource, "marker: " + what); }
 
-// A runner started with --gdb 0, waiting for its debugger on the port it names.
+// A runner started with --gdb, waiting for its debugger on the port it names; asked for any
+// port (0), it must name one.
 class Stub {
  public:
   explicit Stub(const std::vector<std::string>& guest_args, const std::string& port = "0") {
@@ -48,6 +43,7 @@ class Stub {
       }
       status_ = runner_->wait_exit(std::chrono::milliseconds(5));
     }
+    if (port == "0") ADD_FAILURE() << "the runner named no port: " << err();
   }
 
   const std::string& port() const { return port_; }
@@ -89,27 +85,20 @@ void expect_seen(const std::string& out, const std::vector<std::string>& pieces)
 
 TEST(GdbStub, BreakpointBacktraceRegistersMemoryStepsAndExitStatus) {
   Stub stub({});
-  ASSERT_FALSE(stub.port().empty()) << stub.err();
-  // The backtrace reads the stack through the stub: memory reads need no check of their own.
-  std::string out = gdb(stub, {"break outer", "continue", "bt", "info registers eip", "next",
-                               "info registers eip", "continue"});
-  auto info = debug::DebugInfo::open(guest_program("prog_debuggee"));
-  const debug::Function* outer = info->function_named("outer");
-  ASSERT_NE(outer, nullptr);
-  char eip[32];
-  std::snprintf(eip, sizeof eip, "eip            0x%x", outer->low);
+  // The backtrace reads the stack through the stub, and the line gdb stops at comes from the
+  // eip it read: memory and register reads need no check of their own.
+  std::string out = gdb(stub, {"break outer", "continue", "bt", "next", "continue"});
   // `next` goes on to the line of outer after the call.
   const std::string next_line = "\n" + std::to_string(marker_line("call inner") + 1) + "\t";
-  expect_seen(out, {"Breakpoint 1, outer (", at_line("call inner"), "#1  0x", " in main (",
-                    at_line("call outer"), eip, next_line,
-                    "[Inferior 1 (Remote target) exited with code 03]"});
+  expect_seen(
+      out, {"Breakpoint 1, outer (", at_line("call inner"), "#1  0x", " in main (",
+            at_line("call outer"), next_line, "[Inferior 1 (Remote target) exited with code 03]"});
   EXPECT_EQ(stub.status(), 3);
   EXPECT_EQ(stub.out(), "done\n");
 }
 
 TEST(GdbStub, FaultStopsAsSigsegvAtItsLineWithTheRegistersAsTheyWere) {
   Stub stub({"fault"});
-  ASSERT_FALSE(stub.port().empty()) << stub.err();
   std::string out = gdb(stub, {"continue", "bt", "info registers edx", "continue"});
   expect_seen(out, {"Program received signal SIGSEGV", " in inner (", at_line("store"),
                     "edx            0x10", "#1  0x", "Program terminated with signal SIGSEGV"});
@@ -126,26 +115,24 @@ TEST(GdbStub, StepsWritesWatchpointsKillAndDetach) {
     int status;
   };
   const Case cases[] = {
-      {"single instructions move eip",
-       {"stepi", "info registers eip", "stepi", "info registers eip", "kill"},
-       {"0x", "eip            0x"},
+      {"single instructions, then a kill",
+       {"stepi", "stepi", "kill"},
+       {"_start () at ", "[Inferior 1 (Remote target) killed]"},
        137},
-      {"register and memory writes",
+      {"register and memory writes, then a detach that lets the program run on",
        {"break outer", "continue", "set var $eax = 0x1234", "info registers eax",
         "set var g_counter = 42", "print g_counter", "print $cs", "detach"},
-       {"eax            0x1234", "$1 = 42"},
+       {"eax            0x1234", "$1 = 42", "detached"},
        // outer returns 11 + 42; main then returns that minus 15.
        38},
       {"a write watchpoint",
        {"watch g_counter", "continue", "continue"},
        {"Hardware watchpoint 1: g_counter", "Old value = 7", "New value = 8"},
        3},
-      {"detach lets the program run on", {"detach"}, {"detached"}, 3},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Stub stub({});
-    ASSERT_FALSE(stub.port().empty()) << stub.err();
     std::string out = gdb(stub, c.commands);
     expect_seen(out, c.seen);
     EXPECT_EQ(stub.status(), c.status) << out << stub.err();
@@ -161,10 +148,10 @@ class Connection {
     a.sin_family = AF_INET;
     a.sin_port = htons(static_cast<uint16_t>(std::stoi(port)));
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    if (::connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)
+      ADD_FAILURE() << "no stub on " << port;
   }
   ~Connection() { ::close(fd_); }
-  bool connected() const { return connected_; }
   bool send(const std::string& bytes) {
     return ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
            static_cast<ssize_t>(bytes.size());
@@ -190,31 +177,15 @@ class Connection {
 
  private:
   int fd_ = -1;
-  bool connected_ = false;
   gdb::PacketParser parser_;
   std::string pending_;
 };
 
-TEST(GdbStub, CtrlCInterruptsARunningProgram) {
+// Random packets are the fuzzers' work; these are the shapes a broken peer sends. The stub
+// answers the next real question, and Ctrl-C still interrupts the program it then runs.
+TEST(GdbStub, MalformedPacketsLeaveTheStubAnsweringAndCtrlCInterrupting) {
   Stub stub({"spin"});
-  ASSERT_FALSE(stub.port().empty()) << stub.err();
   Connection c(stub.port());
-  ASSERT_TRUE(c.connected());
-  ASSERT_TRUE(c.send(gdb::frame("c")));
-  ASSERT_TRUE(c.send("\x03"));
-  auto stop = c.reply();
-  ASSERT_TRUE(stop.has_value());
-  EXPECT_EQ(*stop, "T02");
-  ASSERT_TRUE(c.send(gdb::frame("k")));
-  EXPECT_EQ(stub.status(), 137);
-}
-
-// Random packets are the fuzzers' work; these are the shapes a broken peer sends.
-TEST(GdbStub, MalformedPacketsLeaveTheStubAnswering) {
-  Stub stub({});
-  ASSERT_FALSE(stub.port().empty()) << stub.err();
-  Connection c(stub.port());
-  ASSERT_TRUE(c.connected());
   const std::string broken[] = {
       std::string("\xff\x00\x7f+-*}#", 9),     // line noise
       "$m0,4#zz",                              // a checksum that is not hex
@@ -231,13 +202,12 @@ TEST(GdbStub, MalformedPacketsLeaveTheStubAnswering) {
   // Ends whatever half-packet is pending, then asks a real question.
   ASSERT_TRUE(c.send("#00"));
   ASSERT_TRUE(c.send(gdb::frame("qAttached")));
-  std::optional<std::string> last;
-  for (auto r = c.reply(); r; r = c.reply(2000)) {
-    last = r;
-    if (*r == "1") break;
-  }
-  ASSERT_TRUE(last.has_value());
-  EXPECT_EQ(*last, "1");
+  auto reply = c.reply();
+  while (reply && *reply != "1") reply = c.reply();
+  EXPECT_EQ(reply, std::optional<std::string>("1"));
+  ASSERT_TRUE(c.send(gdb::frame("c")));
+  ASSERT_TRUE(c.send("\x03"));
+  EXPECT_EQ(c.reply(), std::optional<std::string>("T02"));
   ASSERT_TRUE(c.send(gdb::frame("k")));
   EXPECT_EQ(stub.status(), 137);
 }

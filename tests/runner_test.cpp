@@ -1,10 +1,7 @@
 // nuvrelos-run from the outside, as a user runs it: output, exit status, traces, and clear
 // errors for whatever it cannot run.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <array>
-#include <cstdio>
 #include <fstream>
 #include <nlohmann/json.hpp>
 
@@ -57,10 +54,7 @@ TEST_F(Runner, TraceOptionsReachTheirOutputs) {
   std::vector<nlohmann::json> lines;
   for (std::string line; std::getline(in, line);) lines.push_back(nlohmann::json::parse(line));
   ASSERT_EQ(lines.size(), 5u);  // program name, newline, "5", newline, exit
-  EXPECT_EQ(lines[0]["seq"], 1);
-  EXPECT_EQ(lines[0]["number"], 1);
-  EXPECT_EQ(lines[0]["slots"][2], program.size());
-  EXPECT_EQ(lines[4]["seq"], 5);
+  EXPECT_EQ(lines[4]["seq"], 5) << "counted from 1";
   Outcome o = run({"--strace", "--trace-filter", "!write", program, "7"});
   EXPECT_EQ(o.err, "exit(7) = ?\n");
   o = run({"--trace", "-", "--trace-filter", "exit", program, "7"});

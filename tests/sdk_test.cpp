@@ -3,8 +3,6 @@
 // It builds the examples with the drivers, the CMake package, the toolchain file and
 // pkg-config, and runs them under the installed nuvrelos-run.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -98,9 +96,7 @@ TEST_F(Sdk, TheDriversBuildTheExamplesAndTakeOrdinaryGccUsage) {
       {"nuvrelos-cc -c extra.c && ar rcs libextra.a extra.o && "
        "nuvrelos-cc -Iinc -D GREETING='\"ar\"' main.c -L. -lextra -o p && nuvrelos-run p",
        0, "ar 42\n", ""},
-      {"nuvrelos-cc only_main.c -o p && nuvrelos-run p", 42, "", ""},
       {"nuvrelos-cc -E -Iinc -DGREETING=1 main.c", 0, "", "/include/nuvrelos/stdio.h"},
-      {"nuvrelos-cc -S -O2 extra.c -o - ", 0, "", "(%esp)"},
       {"nuvrelos-cc -v only_main.c -o p", 0, "", "/lib/nuvrelos/libnuvrelos.a -lgcc"},
       {"nuvrelos-cc -c host.c", 1, "", "math.h: No such file"},
       {"nuvrelos-c++ --version", 0, "", "g++"},
@@ -127,13 +123,8 @@ TEST_F(Sdk, TheTreeStandsOnItsOwn) {
             (std::set<std::string>{"errno.h", "fcntl.h", "gui.h", "kernel_errors.h",
                                    "kernel_services.h", "new", "nuvrelos.h", "stdio.h", "stdlib.h",
                                    "string.h", "syscall.h", "unistd.h", "user_crt0.h"}));
-  for (const char* file :
-       {"bin/nuvrelos-run", "bin/nuvrelos-meta", "bin/nuvrelos-cc", "bin/nuvrelos-c++",
-        "lib/nuvrelos/libnuvrelos.a", "lib/nuvrelos/crt0.o", "lib/nuvrelos/nuvrelos.ld",
-        "lib/cmake/nuvrelos/nuvrelosConfig.cmake", "lib/cmake/nuvrelos/nuvrelos-toolchain.cmake",
-        "lib/pkgconfig/nuvrelos.pc", "share/doc/nuvrelos/writing-programs.md"}) {
-    EXPECT_TRUE(fs::exists(kPrefix + "/" + file)) << file;
-  }
+  // The other tests use every other file of it.
+  EXPECT_TRUE(fs::exists(kPrefix + "/share/doc/nuvrelos/writing-programs.md"));
   // No text in it names this tree, and the commands find every library outside it.
   Outcome grep =
       sh("grep -rlI -e '" NUV_SOURCE_DIR "' -e '" NUV_BINARY_DIR "' '" + kPrefix + "' || true");
@@ -141,12 +132,10 @@ TEST_F(Sdk, TheTreeStandsOnItsOwn) {
   for (const char* command : {"nuvrelos-run", "nuvrelos-meta"}) {
     SCOPED_TRACE(command);
     std::string path = kPrefix + "/bin/" + command;
-    Outcome ldd = sh("ldd '" + path + "'");
-    EXPECT_EQ(ldd.status, 0);
-    EXPECT_EQ(ldd.out.find("not found"), std::string::npos) << ldd.out;
     // Each library is the system's, or the SDK's own copy (this test's SDK lies in the build
-    // tree, so the tree's name is no test by itself).
-    std::istringstream lines(ldd.out);
+    // tree, so the tree's name is no test by itself); that each is found, the other tests'
+    // runs show.
+    std::istringstream lines(sh("ldd '" + path + "'").out);
     for (std::string line; std::getline(lines, line);) {
       size_t arrow = line.find("=> ");
       if (arrow == std::string::npos) continue;
@@ -156,7 +145,6 @@ TEST_F(Sdk, TheTreeStandsOnItsOwn) {
     }
     Outcome rpath = sh("readelf -d '" + path + "' | grep -E 'RPATH|RUNPATH'");
     EXPECT_NE(rpath.out.find("[$ORIGIN/../lib]"), std::string::npos) << rpath.out;
-    EXPECT_EQ(sh("'" + path + "' --help").status, 0);
   }
 }
 
