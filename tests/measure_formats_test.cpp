@@ -1,5 +1,6 @@
 // Coverage and profile files from hand-made line data: which lines and functions a run
-// reached, the lcov records genhtml reads, and the callgrind and folded-stack texts.
+// reached, the lcov records genhtml reads, and the callgrind text (folded stacks are checked
+// on a real run, whose profiler records them).
 #include <gtest/gtest.h>
 
 #include <set>
@@ -53,7 +54,6 @@ TEST(LineCoverage, LinesAndFunctionsCountWhenTheirCodeRan) {
     EXPECT_EQ(cov["/src/b.h"].lines, b_h);
     EXPECT_EQ(cov["/src/a.c"].functions["f"].hits, c.f);
     EXPECT_EQ(cov["/src/a.c"].functions["_Z1gv"].hits, c.g);
-    EXPECT_EQ(cov["/src/a.c"].functions["_Z1gv"].line, 20u);
   }
 }
 
@@ -105,8 +105,6 @@ RawProfile sample_profile() {
   p.instructions[0x30] = 4;  // g, line 20: the int 0x80 among them
   p.calls[{0x108, 0x120}] = CallEdge{2, 6, 1};
   p.kernel_calls[{0x130, SVC_write}] = 1;
-  p.stacks[{0x100}] = 5;
-  p.stacks[{0x100, 0x120}] = 6;
   p.total_instructions = 11;
   p.total_kernel_calls = 1;
   return p;
@@ -145,12 +143,6 @@ TEST(Callgrind, CodeWithoutLinesOrFunctionStillCounts) {
   std::ostringstream out;
   write_callgrind(out, sample(), p, "/bin/prog", "prog");
   EXPECT_NE(out.str().find("fl=???\nfn=???\n0 7 0\n"), std::string::npos) << out.str();
-}
-
-TEST(Folded, OneLinePerStackOutermostFirst) {
-  std::ostringstream out;
-  write_folded(out, sample(), sample_profile());
-  EXPECT_EQ(out.str(), "f 5\nf;g() 6\n");
 }
 
 }  // namespace

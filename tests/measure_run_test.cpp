@@ -1,6 +1,6 @@
 // nuvrelos-run --coverage and --profile on a program whose branches are known: the lines a
 // run reached, tracefiles that genhtml renders and lcov merges, and profiles that
-// callgrind_annotate reads with the hottest function first.
+// callgrind_annotate reads with the hottest function first, or folded stacks.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -144,9 +144,9 @@ TEST_F(Measured, OutputThatCannotBeWrittenIsAUsageError) {
   struct Case {
     std::string options, says;
   };
-  // The profile file is opened as the coverage file is.
   const Case cases[] = {
       {"--coverage /nonexistent/dir/x.info", "cannot write the coverage file"},
+      {"--profile /nonexistent/dir/p.out", "cannot write the profile file"},
       {"--profile p.out --profile-format svg", "--profile-format"},
   };
   for (const Case& c : cases) {

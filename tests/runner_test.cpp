@@ -13,14 +13,11 @@ namespace {
 
 class Runner : public ::testing::Test {
  protected:
-  Outcome run(const std::vector<std::string>& args, const std::string& input = "") {
-    return run_command(runner_path(), args, input);
-  }
-  Outcome run_command(const std::string& command, const std::vector<std::string>& args,
-                      const std::string& input = "") {
+  Outcome run(const std::vector<std::string>& args) { return run_command(runner_path(), args); }
+  Outcome run_command(const std::string& command, const std::vector<std::string>& args) {
     std::string cmd = quoted(command);
     for (const auto& a : args) cmd += " " + quoted(a);
-    return shell(cmd, input);
+    return shell(cmd);
   }
 
   ScratchDir scratch;
