@@ -396,6 +396,8 @@ TEST(Canvas, DeferredDrawingGivesThePixelsOfDrawingAtOnce) {
       {"a whole-width fill of no height draws nothing",
        {{Step::Clear, 0, 0, 0, 0, 1}, {Step::Fill, 0, 0, kW, 0, 2}, {Step::Fill, 0, 0, 0, kH, 2}}},
       {"a clear after a look", {{Step::Fill, 0, 0, 4, 4, 3}, {Step::Look}, {Step::Clear}}},
+      {"text past every edge",
+       {{Step::Text, -2, -1, 0, 0, 5, "xyz"}, {Step::Text, kW - 12, kH - 1, 0, 0, 6, "pq\nrs"}}},
       {"more operations than may wait", many_fills(static_cast<int>(Canvas::kMaxPending) * 2 + 5)},
       {"text in two fonts keeps each one's glyphs",
        {{Step::Text, 0, 0, 0, 0, 1, "ab"}, {Step::Text, 0, 4, 0, 0, 2, "ab", 1}}},
@@ -417,12 +419,10 @@ TEST(Canvas, DeferredDrawingGivesThePixelsOfDrawingAtOnce) {
 
 TEST(SdlDisplay, KeysBecomeTheCodesProgramsExpect) {
   const std::tuple<int32_t, uint32_t, int32_t> cases[] = {
-      {SDLK_q, KMOD_NONE, 113},     {SDLK_q, KMOD_LSHIFT, 81},
-      {SDLK_q, KMOD_CAPS, 81},      {SDLK_q, KMOD_RSHIFT | KMOD_CAPS, 113},
-      {SDLK_q, KMOD_LCTRL, 17},     {SDLK_ESCAPE, KMOD_NONE, 27},
-      {SDLK_1, KMOD_NONE, 49},      {SDLK_RETURN, KMOD_NONE, 13},
-      {SDLK_LEFT, KMOD_NONE, -1},   {SDLK_F1, KMOD_NONE, -1},
-      {SDLK_LSHIFT, KMOD_NONE, -1},
+      {SDLK_q, KMOD_NONE, 113},   {SDLK_q, KMOD_LSHIFT, 81},
+      {SDLK_q, KMOD_CAPS, 81},    {SDLK_q, KMOD_RSHIFT | KMOD_CAPS, 113},
+      {SDLK_q, KMOD_LCTRL, 17},   {SDLK_ESCAPE, KMOD_NONE, 27},
+      {SDLK_LEFT, KMOD_NONE, -1},
   };
   for (auto [key, mod, code] : cases) EXPECT_EQ(gui_key_code(key, mod), code) << key << " " << mod;
 }

@@ -221,6 +221,7 @@ TEST(DemoScenario, TheRunnersGuiOptionsAndTheScreenshotsTheyTake) {
   ScratchDir dir;
   std::string readme = std::string(NUV_SOURCE_DIR) + "/scenarios/readme.json";
   std::filesystem::path shots = dir.path / "shots", last = dir.path / "last.png";
+  spit(dir.path / "typo.json", R"({"fail": ["gui_crate"]})");
   struct Case {
     std::vector<std::string> options;
     int status;
@@ -230,6 +231,7 @@ TEST(DemoScenario, TheRunnersGuiOptionsAndTheScreenshotsTheyTake) {
       {{"--size", "5000x10"}, 2, "each 1 to 4096"},
       {{"--display", "tv"}, 2, "--display"},
       {{"--frame-limit", "0"}, 2, "--frame-limit"},
+      {{"--scenario", (dir.path / "typo.json").string()}, 2, "typo.json: fail[0]: unknown failure"},
       {{"--display", "headless", "--font", "/nonexistent.psf.gz"}, 125, "console-setup-linux"},
       {{"--display", "headless", "--frame-limit", "3"}, 124, "frame limit of 3 frames"},
       {{"--scenario", readme, "--screenshots", shots.string(), "--save-last", last.string()},
