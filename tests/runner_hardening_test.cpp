@@ -118,13 +118,6 @@ TEST_F(Hardening, ATraceThatCannotBeWrittenIsReported) {
   EXPECT_NE(o.err.find("cannot write the trace file /dev/full"), std::string::npos) << o.err;
 }
 
-// A scenario that makes the demo's frame never end: a content size of 2^31 - 1 squared.
-fs::path absurd_scenario(const fs::path& dir) {
-  fs::path p = dir / "absurd.json";
-  std::ofstream(p) << R"({"report_size": [2147483647, 2147483647]})";
-  return p;
-}
-
 TEST_F(Hardening, LimitsStopAProgramThatNeverEnds) {
   struct Case {
     std::string name;
@@ -132,7 +125,9 @@ TEST_F(Hardening, LimitsStopAProgramThatNeverEnds) {
     std::string says;
   };
   const std::string demo = guest_program("stack_demo");
-  const std::string absurd = absurd_scenario(dir).string();
+  // A scenario that makes the demo's frame never end: a content size of 2^31 - 1 squared.
+  const std::string absurd = (dir / "absurd.json").string();
+  std::ofstream(absurd) << R"({"report_size": [2147483647, 2147483647]})";
   const std::vector<Case> cases = {
       {"a busy loop, timed", {"--timeout", "0.5", guest_program("prog_spin")}, "time limit of 0.5"},
       {"a loop of kernel calls, timed",
@@ -162,15 +157,14 @@ TEST_F(Hardening, LimitsStopAProgramThatNeverEnds) {
 }
 
 TEST_F(Hardening, BadLimitsAreUsageErrors) {
-  for (const auto& args : std::vector<std::vector<std::string>>{{"--timeout", "0"},
-                                                                {"--timeout", "-1"},
-                                                                {"--timeout", "soon"},
-                                                                {"--instruction-limit", "0"},
-                                                                {"--instruction-limit", "-5"}}) {
-    SCOPED_TRACE(args[0] + " " + args[1]);
-    std::vector<std::string> all = args;
-    all.push_back(guest_program("prog_exit_code"));
-    EXPECT_EQ(run(all).status, 2);
+  const std::pair<std::string, std::string> cases[] = {{"--timeout", "0"},
+                                                       {"--timeout", "-1"},
+                                                       {"--timeout", "soon"},
+                                                       {"--instruction-limit", "0"},
+                                                       {"--instruction-limit", "-5"}};
+  for (const auto& [option, value] : cases) {
+    SCOPED_TRACE(option + " " + value);
+    EXPECT_EQ(run({option, value, guest_program("prog_exit_code")}).status, 2);
   }
 }
 
