@@ -38,8 +38,8 @@ struct Demo {
   std::unique_ptr<Guest> g;
   RunResult result;
 
-  explicit Demo(Scenario s, std::vector<std::string> args = {"stack_demo"}, GuiConfig base = {}) {
-    GuiConfig config = with_scenario(std::move(base), std::move(s));
+  explicit Demo(Scenario s, std::vector<std::string> args = {"stack_demo"}) {
+    GuiConfig config = with_scenario({}, std::move(s));
     if (config.frame_limit == 0) config.frame_limit = 100;
     g = std::make_unique<Guest>("stack_demo", GuestOptions{.gui = std::move(config)});
     g->kernel().set_decoding(true);
@@ -70,10 +70,6 @@ struct Demo {
     EXPECT_EQ(result.status, status);
   }
 };
-
-std::string status_text(const std::string& mouse, const std::string& active) {
-  return "mouse=" + mouse + "  active=" + active + "  q/esc quits";
-}
 
 struct Point {
   int32_t x, y;
@@ -149,7 +145,9 @@ TEST(DemoScenario, TheDrainOfEachFrame) {
     std::vector<std::string> want;
     std::istringstream frames(c.status);
     for (std::string f; frames >> f;) {
-      want.push_back(status_text(f.substr(0, f.find('/')), f.substr(f.find('/') + 1)));
+      size_t slash = f.find('/');
+      want.push_back("mouse=" + f.substr(0, slash) + "  active=" + f.substr(slash + 1) +
+                     "  q/esc quits");
     }
     EXPECT_EQ(d.status_lines(), want);
     expect_pixels(d.picture(), c.pixels);

@@ -187,7 +187,7 @@ TEST_F(KernelFiles, GuestPointersFaultOnlyWhereBytesMove) {
       {SVC_writefile, {g.str("/empty"), 0, 0}, 0},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << service_name(c.service) << " at " << c.slots[1]);
+    SCOPED_TRACE(testing::Message() << service_name(c.service) << ", case " << &c - cases);
     EXPECT_EQ(g.calli("nuvrelos_syscall", {c.service, c.slots[0], c.slots[1], c.slots[2]}),
               c.expect);
   }
@@ -433,13 +433,14 @@ TEST(Writefile, RemovesALeftTemporaryFileOnlyOnceNobodyHoldsIt) {
   EXPECT_EQ(slurp(g.root() / "f"), "new");
 }
 
-// One path read directly, one through the directory that holds it; the longest allowed is looked
-// up.
+// Paths read by themselves and through the directory that holds them; the longest one allowed
+// is looked up.
 TEST(GuestPaths, LongerThanTheLimitIsNameTooLong) {
   Guest g;
   std::string deep;
   while (deep.size() < 4096) deep += "a/";
   EXPECT_EQ(g.calli("open", {g.str(deep), 0}), -36);
+  EXPECT_EQ(g.calli("chdir", {g.str(deep)}), -36);
   EXPECT_EQ(g.calli("mkdir", {g.str(deep)}), -36);
   EXPECT_EQ(g.calli("open", {g.str(deep.substr(0, 4095)), 0}), -2);
 }
