@@ -390,13 +390,6 @@ uint32_t Process::eax() const {
   return v;
 }
 
-uint64_t Process::edx_eax() const {
-  uint32_t lo = 0, hi = 0;
-  uc_reg_read(uc_, UC_X86_REG_EAX, &lo);
-  uc_reg_read(uc_, UC_X86_REG_EDX, &hi);
-  return (uint64_t{hi} << 32) | lo;
-}
-
 long double Process::st0() const {
   uint32_t fpsw = 0;
   uc_reg_read(uc_, UC_X86_REG_FPSW, &fpsw);

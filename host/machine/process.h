@@ -65,7 +65,6 @@ class Process {
   // service, or at a fault.
   RunResult call(uint32_t function, std::span<const uint32_t> slots);
   uint32_t eax() const;
-  uint64_t edx_eax() const;
   long double st0() const;
   uint32_t esp() const;
 
