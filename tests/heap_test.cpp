@@ -32,10 +32,6 @@ uint32_t used(Guest& g) { return g.u32(g.sym("g_heap_used")); }
 uint32_t err(Guest& g) { return g.u32(g.sym("errno")); }
 // Leaves exactly `remaining` bytes of the arena free.
 void leave(Guest& g, uint32_t remaining) { g.set_u32(g.sym("g_heap_used"), kArena - remaining); }
-std::string bytes(Guest& g, uint32_t addr, uint32_t n) {
-  auto v = g.read(addr, n);
-  return std::string(v.begin(), v.end());
-}
 
 // The first block of a fresh arena starts 4 bytes past its 8-byte aligned start; the next
 // one, even for a zero-sized request, right after.
@@ -160,8 +156,8 @@ TEST(Heap, ReallocAlwaysMovesAndKeepsTheCommonPrefix) {
     uint32_t q = g.call("realloc", {p, size}), n = std::max(size, 1u);
     EXPECT_EQ(q, p + 16);
     EXPECT_EQ(g.u32(q - 4), n);
-    EXPECT_EQ(bytes(g, q, n), ("0123456789"s + std::string(90, '\0')).substr(0, n));
-    EXPECT_EQ(bytes(g, p - 4, 14), "\12\0\0\0"s + "0123456789");
+    EXPECT_EQ(g.read_bytes(q, n), ("0123456789"s + std::string(90, '\0')).substr(0, n));
+    EXPECT_EQ(g.read_bytes(p - 4, 14), "\12\0\0\0"s + "0123456789");
   }
   Guest g;
   uint32_t p = g.call("malloc", {3});
@@ -172,7 +168,7 @@ TEST(Heap, ReallocAlwaysMovesAndKeepsTheCommonPrefix) {
   leave(g, 8);
   EXPECT_EQ(g.call("realloc", {p, 8}), 0u);
   EXPECT_EQ(err(g), kEnomem);
-  EXPECT_EQ(bytes(g, p - 4, 7), "\3\0\0\0abc"s);
+  EXPECT_EQ(g.read_bytes(p - 4, 7), "\3\0\0\0abc"s);
   EXPECT_NE(g.call("malloc", {4}), 0u);
   EXPECT_EQ(used(g), kArena);
   EXPECT_EQ(err(g), kEnomem);

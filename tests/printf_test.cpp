@@ -42,8 +42,7 @@ MemStream open_memstream(Guest& g) {
 
 std::string contents(Guest& g, const MemStream& m) {
   const uint32_t buffer = g.u32(m.vars);
-  std::vector<uint8_t> v = buffer ? g.read(buffer, g.u32(m.vars + 4)) : std::vector<uint8_t>();
-  return std::string(v.begin(), v.end());
+  return buffer ? g.read_bytes(buffer, g.u32(m.vars + 4)) : "";
 }
 
 // Every console write as the kernel receives it; the refuse_at-th one (from 1) fails.

@@ -33,11 +33,6 @@ uint32_t fresh_buffer(Guest& g, uint32_t size) {
   return g.str(std::string(size + kMargin, kUntouched));
 }
 
-std::string bytes_at(Guest& g, uint32_t addr, uint32_t n) {
-  std::vector<uint8_t> v = g.read(addr, n);
-  return std::string(v.begin(), v.end());
-}
-
 // The first `span` bytes of a fresh buffer after a call that stored `text` with this size.
 std::string image(const std::string& text, uint32_t size, uint32_t span) {
   std::string im(span, kUntouched);
@@ -107,7 +102,7 @@ TEST(BufferFormatting, EdgeCasesStoreATerminatedPrefixAndReturnTheFullLength) {
     }
     uint32_t buffer = fresh_buffer(g, c.size);
     EXPECT_EQ(guest_snprintf(g, buffer, c.size, c.format, s), c.result);
-    EXPECT_EQ(bytes_at(g, buffer, c.size + kMargin), image(c.stored, c.size, c.size + kMargin));
+    EXPECT_EQ(g.read_bytes(buffer, c.size + kMargin), image(c.stored, c.size, c.size + kMargin));
     EXPECT_EQ(guest_snprintf(g, 0, c.size, c.format, s), c.result);  // a null buffer measures
   }
 }
@@ -118,7 +113,7 @@ TEST(BufferFormatting, ArgumentListsAndSprintfCapacity) {
   uint32_t list = g.put(slots, sizeof slots), format = g.str("[%*x|%s]");
   uint32_t six = fresh_buffer(g, 6);
   EXPECT_EQ(g.calli("vsnprintf", {six, 6, format, list}), 16);
-  EXPECT_EQ(bytes_at(g, six, 6 + kMargin), image("[    ", 6, 6 + kMargin));
+  EXPECT_EQ(g.read_bytes(six, 6 + kMargin), image("[    ", 6, 6 + kMargin));
   constexpr uint32_t kBig = 70001;
   uint32_t big = fresh_buffer(g, kBig);
   EXPECT_EQ(g.calli("vsprintf", {big, format, list}), 16);
@@ -126,7 +121,7 @@ TEST(BufferFormatting, ArgumentListsAndSprintfCapacity) {
   EXPECT_EQ(g.calli("sprintf", {big, g.str("%d-%d"), 3, 4}), 3);
   EXPECT_EQ(g.read_str(big), "3-4");
   EXPECT_EQ(g.calli("sprintf", {big, g.str("%70000d"), 1}), 70000);
-  EXPECT_EQ(bytes_at(g, big, kBig + kMargin),
+  EXPECT_EQ(g.read_bytes(big, kBig + kMargin),
             image(std::string(65535, ' '), 65536, kBig + kMargin));
 }
 
@@ -186,7 +181,7 @@ TEST(BufferFormatting, AgreesWithTheHostLibrary) {
     g.write(buffer, fill.data(), kCapacity + kMargin);
     ASSERT_EQ(guest_snprintf(g, measure ? 0 : buffer, size, format.c_str(), s), int32_t(full_size));
     ASSERT_EQ(
-        bytes_at(g, buffer, kCapacity + kMargin),
+        g.read_bytes(buffer, kCapacity + kMargin),
         image(full.substr(0, size > 0 ? size - 1 : 0), measure ? 0 : size, kCapacity + kMargin))
         << full;
   }

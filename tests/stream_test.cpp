@@ -7,12 +7,12 @@
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "tests/harness/guest.h"
+#include "tests/harness/outside.h"
 
 namespace {
 
@@ -34,11 +34,10 @@ uint32_t memstream(Guest& g, uint32_t& vars) {
   return g.call("open_memstream", {vars, vars + 4});
 }
 std::string host_file(const Guest& g, const char* name) {
-  std::ifstream in(g.root() / name, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
+  return nuv::test::slurp(g.root() / name);
 }
 void make_file(const Guest& g, const char* name, const std::string& content) {
-  std::ofstream(g.root() / name, std::ios::binary) << content;
+  nuv::test::spit(g.root() / name, content);
 }
 size_t count_calls(Guest& g, uint32_t number) {
   const auto& calls = g.kernel().calls();

@@ -29,10 +29,6 @@ struct Arg {
 };
 
 uint32_t place(Guest& g, const Arg& a) { return a.text.data() ? g.str(a.text) : a.value; }
-std::string bytes(Guest& g, uint32_t addr, size_t n) {
-  auto v = g.read(addr, static_cast<uint32_t>(n));
-  return std::string(v.begin(), v.end());
-}
 
 // Numbers, or for the search functions offsets into the first argument (-1: null). Bytes
 // compare unsigned and fold only A to Z. A read or write of the first page would fault the
@@ -103,7 +99,7 @@ TEST(StringCopy, WritesExactlyTheExpectedBytes) {
     std::string fill = std::string(c.initial) + '\0' + std::string(9 - c.initial.size(), '#');
     uint32_t dst = g.put(fill.data(), 10);
     EXPECT_EQ(g.call(c.fn, {dst, place(g, c.src), c.n}), dst);
-    EXPECT_EQ(bytes(g, dst, 10), c.after);
+    EXPECT_EQ(g.read_bytes(dst, 10), c.after);
   }
 }
 
@@ -177,7 +173,7 @@ TEST(StringTokens, SplitAtAnyDelimiterAndKeepTheirPlace) {
     // The end is reported (at once when nothing was found), and again on a later call.
     EXPECT_EQ(g.call("strtok", {c.tokens.empty() ? text : 0, delim}), 0u);
     EXPECT_EQ(g.call("strtok", {0, delim}), 0u);
-    EXPECT_EQ(bytes(g, text, c.after.size()), c.after);
+    EXPECT_EQ(g.read_bytes(text, static_cast<uint32_t>(c.after.size())), c.after);
   }
 }
 

@@ -181,6 +181,11 @@ std::vector<uint8_t> Guest::read(uint32_t addr, uint32_t size) {
   return out;
 }
 
+std::string Guest::read_bytes(uint32_t addr, uint32_t size) {
+  std::vector<uint8_t> v = read(addr, size);
+  return std::string(v.begin(), v.end());
+}
+
 std::string Guest::read_str(uint32_t addr, uint32_t max) {
   auto s = process_->memory().read_string(addr, max);
   if (!s) throw std::runtime_error("no readable guest string there");

@@ -60,6 +60,7 @@ class Guest {
 
   uint32_t sym(std::string_view name) const;  // address of a function or global
   std::vector<uint8_t> read(uint32_t addr, uint32_t size);
+  std::string read_bytes(uint32_t addr, uint32_t size);  // NULs included
   std::string read_str(uint32_t addr, uint32_t max = 1u << 20);
   uint32_t u32(uint32_t addr);
   void write(uint32_t addr, const void* data, uint32_t size);
