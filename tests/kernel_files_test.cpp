@@ -62,8 +62,7 @@ class KernelFiles : public ::testing::Test {
     uint32_t buf = g.alloc(n + 1);
     int32_t got = g.calli("read", {u(fd), buf, n});
     if (got < 0) return "error " + std::to_string(got);
-    return std::string(reinterpret_cast<const char*>(g.read(buf, u(got)).data()),
-                       static_cast<size_t>(got));
+    return g.read_bytes(buf, u(got));
   }
   int32_t write(int32_t fd, const std::string& s) {
     return g.calli("write", {u(fd), g.str(s), static_cast<uint32_t>(s.size())});

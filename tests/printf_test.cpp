@@ -54,8 +54,7 @@ struct ConsoleWrites {
 void watch_console(Guest& g, ConsoleWrites& w) {
   g.kernel().script(SVC_write, [&g, &w](nuv::ServiceCall& c) -> std::optional<int32_t> {
     EXPECT_EQ(c.slots[0], 1u);
-    std::vector<uint8_t> v = g.read(c.slots[1], c.slots[2]);
-    w.pieces.emplace_back(v.begin(), v.end());
+    w.pieces.push_back(g.read_bytes(c.slots[1], c.slots[2]));
     if (w.pieces.size() == w.refuse_at) return -1;
     return std::nullopt;
   });
