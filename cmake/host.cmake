@@ -29,6 +29,10 @@ find_library(NUV_UNICORN_STATIC NAMES libunicorn.a PATHS ${UNICORN_LIBRARY_DIRS}
 pkg_check_modules(LIBELF REQUIRED IMPORTED_TARGET libelf)
 pkg_check_modules(LIBDW REQUIRED IMPORTED_TARGET libdw)
 pkg_check_modules(SDL2 REQUIRED IMPORTED_TARGET sdl2)
+# LibVNCServer is opened on first use (host/gui/vnc_library): the server's headers only. The
+# tests and benchmarks are viewers: they link libvncclient.
+pkg_check_modules(VNCSERVER REQUIRED libvncserver)
+pkg_check_modules(VNCCLIENT REQUIRED IMPORTED_TARGET libvncclient)
 find_package(PNG REQUIRED)
 find_package(ZLIB REQUIRED)
 find_package(nlohmann_json REQUIRED)

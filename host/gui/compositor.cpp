@@ -92,18 +92,16 @@ int32_t Compositor::open_window(int32_t handle, std::string_view title, std::str
   slot->subtitle = subtitle;
   shown_ = handle;
   std::string caption = display_title(slot->title, slot->subtitle);
-  if (config_.display == GuiConfig::Display::Window) {
+  if (config_.display == GuiConfig::Display::Window && !display_) {
     try {
-      if (!display_) {
-        display_ = std::make_unique<SdlDisplay>(caption, config_.width, config_.height);
-      } else {
-        display_->set_title(caption);
-      }
-      display_->show(slot->front.pixels());
+      display_ = std::make_unique<SdlDisplay>(caption, config_.width, config_.height);
     } catch (const DisplayError& e) {
       return host_failure(e.what());
     }
+  } else if (display_) {
+    display_->set_title(caption);
   }
+  if (display_ && display_->watched()) display_->show(slot->front.pixels());
   return handle;
 }
 
@@ -186,7 +184,8 @@ int32_t Compositor::present(int32_t handle) {
     return err::kEIO;
   }
   if (display_ && handle == shown_) {
-    display_->show(w->front.pixels());
+    // Nobody watching, nothing to paint: the frame stays a list of operations.
+    if (display_->watched()) display_->show(w->front.pixels());
     pump_display(0);
   }
   return 0;
@@ -224,6 +223,7 @@ void Compositor::release_scenario_events() {
 void Compositor::pump_display(int timeout_ms) {
   if (!display_) return;
   Window* w = window(shown_);
+  if (w && display_->wants_picture()) display_->show(w->front.pixels());
   for (const GuiEventRecord& e : display_->pump(timeout_ms)) {
     if (w) queue(*w, e, true);
   }
@@ -284,9 +284,8 @@ int32_t Compositor::warp_pointer(int32_t handle, int32_t x, int32_t y) {
   Window* w = window(handle);
   if (!w) return err::kEBADF;
   if (handle != shown_) return err::kEINVAL;
-  if (display_) {
-    display_->warp_pointer(x, y);  // the motion comes back as an event
-  } else {
+  // A display that moves the user's pointer reports the motion back as an event.
+  if (!display_ || !display_->warp_pointer(x, y)) {
     queue(*w, pointer_event(x, y, last_buttons_), false, true);
   }
   return 0;
@@ -299,6 +298,8 @@ int32_t Compositor::set_cursor_visible(int32_t handle, bool on) {
 }
 
 bool Compositor::showing_window() const { return display_ && !display_->closed(); }
+
+void Compositor::use_display(std::unique_ptr<Display> display) { display_ = std::move(display); }
 
 const Surface* Compositor::presented(int32_t handle) const {
   Window* w = window(handle);

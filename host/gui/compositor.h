@@ -33,7 +33,7 @@
 
 namespace nuv {
 
-class SdlDisplay;
+class Display;
 
 // Exit statuses of runs that the compositor ends for reasons of the host.
 constexpr int32_t kFrameLimitStatus = 124;      // the program ran past the frame limit
@@ -75,8 +75,12 @@ class Compositor {
   int32_t set_cursor_visible(int32_t handle, bool on);
 
   bool valid(int32_t handle) const { return window(handle) != nullptr; }
-  // True while a real window is on screen: sleeping then takes real time.
+  // True while a real window is on screen (or a VNC server serves it): sleeping then takes
+  // real time.
   bool showing_window() const;
+  // A display the runner made before the run: the VNC server, which listens from the start.
+  // Windows show there instead of in an SDL window.
+  void use_display(std::unique_ptr<Display> display);
 
   // For the runner, tests and benchmarks.
   const Surface* presented(int32_t handle) const;
@@ -110,7 +114,7 @@ class Compositor {
   std::array<std::unique_ptr<Window>, kMaxWindows> windows_;
   int32_t shown_ = -1;
   std::optional<PsfFont> font_;
-  std::unique_ptr<SdlDisplay> display_;
+  std::unique_ptr<Display> display_;
   uint32_t presents_ = 0;
   size_t next_scenario_event_ = 0;
   size_t next_screenshot_ = 0;

@@ -19,7 +19,8 @@ inline constexpr int32_t kMaxContentSide = 4096;
 struct GuiConfig {
   // Auto is resolved by the runner (host/gui/sdl_display.h); the compositor treats it as
   // Headless.
-  enum class Display { Auto, Headless, Window };
+  // Vnc: the runner gives the compositor its VNC server (Compositor::use_display).
+  enum class Display { Auto, Headless, Window, Vnc };
   Display display = Display::Headless;
   int32_t width = 640;
   int32_t height = 360;

@@ -153,6 +153,9 @@ const std::vector<GuiEventRecord>& SdlDisplay::pump(int timeout_ms) {
 
 void SdlDisplay::set_cursor_visible(bool on) { sdl().ShowCursor(on ? SDL_ENABLE : SDL_DISABLE); }
 
-void SdlDisplay::warp_pointer(int32_t x, int32_t y) { sdl().WarpMouseInWindow(window_, x, y); }
+bool SdlDisplay::warp_pointer(int32_t x, int32_t y) {
+  sdl().WarpMouseInWindow(window_, x, y);
+  return true;
+}
 
 }  // namespace nuv

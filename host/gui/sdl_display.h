@@ -3,21 +3,14 @@
 #pragma once
 
 #include <cstdint>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
-#include "host/gui/gui_event.h"
-#include "host/gui/surface.h"
+#include "host/gui/display.h"
 
 struct SDL_Window;
 
 namespace nuv {
-
-class DisplayError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
 
 // True when a window can be opened here (an X11 or Wayland display that SDL can reach);
 // otherwise false with the reason in *why.
@@ -29,7 +22,7 @@ bool display_available(std::string* why);
 // (Escape 27, Enter 13); keys outside it (arrows, function keys) make none.
 int32_t gui_key_code(int32_t sdl_key, uint32_t sdl_modifiers);
 
-class SdlDisplay {
+class SdlDisplay : public Display {
  public:
   // Opens the window, centred, not resizable, its client area the content size.
   SdlDisplay(const std::string& title, int32_t width, int32_t height);
@@ -37,15 +30,13 @@ class SdlDisplay {
   SdlDisplay(const SdlDisplay&) = delete;
   SdlDisplay& operator=(const SdlDisplay&) = delete;
 
-  void set_title(const std::string& title);
-  void show(const Surface& picture);
-  // Turns the user's input since the last call into events; the list is reused from call to
-  // call. Waits up to timeout_ms for the first one when asked to.
-  const std::vector<GuiEventRecord>& pump(int timeout_ms = 0);
+  void set_title(const std::string& title) override;
+  void show(const Surface& picture) override;
+  const std::vector<GuiEventRecord>& pump(int timeout_ms = 0) override;
   // The user closed the window.
-  bool closed() const { return closed_; }
-  void set_cursor_visible(bool on);
-  void warp_pointer(int32_t x, int32_t y);
+  bool closed() const override { return closed_; }
+  void set_cursor_visible(bool on) override;
+  bool warp_pointer(int32_t x, int32_t y) override;
 
  private:
   SDL_Window* window_ = nullptr;

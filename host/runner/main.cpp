@@ -26,6 +26,7 @@
 #include "host/runner/command_line.h"
 #include "host/runner/debug_run.h"
 #include "host/runner/measures.h"
+#include "host/runner/vnc_run.h"
 #include "host/runner/watchdog.h"
 
 namespace {
@@ -47,14 +48,25 @@ struct GuiOptions {
   std::string save_last;
   std::string font;
   uint32_t frame_limit = 0;
+  std::string vnc_password_file;
 };
 
 void add_gui_options(CLI::App& app, GuiOptions& o) {
   app.add_option("--display", o.display,
                  "Where GUI programs show: auto (a window when a display is there, else "
-                 "headless), headless, or window")
-      ->check(CLI::IsMember({"auto", "headless", "window"}))
+                 "headless), headless, window, or vnc[=ADDRESS:PORT] (a VNC server, also for "
+                 "noVNC in a browser; default 127.0.0.1 and any free port)")
+      ->check([](const std::string& v) {
+        return v == "auto" || v == "headless" || v == "window" || v == "vnc" ||
+                       v.starts_with("vnc=")
+                   ? std::string()
+                   : "must be auto, headless, window or vnc[=ADDRESS:PORT], not " + v;
+      })
       ->default_str("auto");
+  app.add_option("--vnc-password-file", o.vnc_password_file,
+                 "Viewers of --display vnc must give the password on this file's first line "
+                 "(needed to serve beyond 127.0.0.1)")
+      ->type_name("FILE");
   app.add_option("--scenario", o.scenario,
                  "JSON scenario for a headless run: input events, injected failures, "
                  "screenshots, content size, frame limit (see scenarios/)")
@@ -103,7 +115,9 @@ bool gui_config_from(const GuiOptions& o, nuv::GuiConfig& config) {
     config.height = o.height;
   }
   if (!o.font.empty()) config.font_path = o.font;
-  if (o.display == "window") {
+  if (o.display == "vnc" || o.display.starts_with("vnc=")) {
+    config.display = Display::Vnc;
+  } else if (o.display == "window") {
     std::string why;
     if (!nuv::display_available(&why)) {
       nuv::cli::usage_error(kCommand, "--display window: cannot open a window: " + why);
@@ -270,6 +284,8 @@ int main(int argc, char** argv) {
   config.root = root;
   config.write_through_links = through_links;
   if (!gui_config_from(gui, config.gui)) return nuv::cli::kUsageStatus;
+  auto vnc = nuv::runner::vnc_options_from(gui.display, gui.vnc_password_file);
+  if (const int* status = std::get_if<int>(&vnc)) return *status;
   std::unique_ptr<nuv::Process> process;
   try {
     process = std::make_unique<nuv::Process>(guest_args[0], config);
@@ -281,6 +297,10 @@ int main(int argc, char** argv) {
     return nuv::cli::kCannotRunStatus;
   }
   if (!abi_allows_running(guest_args[0])) return nuv::cli::kCannotRunStatus;
+  if (auto& options = std::get<std::optional<nuv::VncOptions>>(vnc);
+      options && !nuv::runner::start_vnc_display(*options, *process)) {
+    return nuv::cli::kUsageStatus;
+  }
   TraceOutput trace;
   int trace_error = 0;
   if (trace_path == "-") {
