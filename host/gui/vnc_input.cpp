@@ -58,8 +58,8 @@ int32_t vnc_buttons(int32_t mask) {
 }
 
 void ViewerInput::push(const GuiEventRecord& event) {
-  if (event.type == kEventPointer && !pending_.empty() &&
-      pending_.back().type == kEventPointer && pending_.back().word3 == event.word3) {
+  if (event.type == kEventPointer && !pending_.empty() && pending_.back().type == kEventPointer &&
+      pending_.back().word3 == event.word3) {
     pending_.back() = event;
   } else if (pending_.size() < kMaxPending) {
     pending_.push_back(event);
@@ -134,7 +134,8 @@ std::vector<ChangedRect> apply_changes(const Surface& picture, Surface& shown) {
       while (in[last] == out[last]) --last;
       left = std::min(left, first);
       right = std::max(right, last + 1);
-      std::memcpy(out + first, in + first, static_cast<size_t>(last + 1 - first) * sizeof(uint32_t));
+      std::memcpy(out + first, in + first,
+                  static_cast<size_t>(last + 1 - first) * sizeof(uint32_t));
     }
     if (left < right) changed.push_back({left, top, right, bottom});
   }

@@ -35,9 +35,9 @@ Loaded load() {
   // is the expansion.
 #define NUV_VNC_STRING(symbol) #symbol
 #define NUV_VNC_SYMBOL(symbol) NUV_VNC_STRING(symbol)
-#define NUV_VNC_RESOLVE(name, symbol) \
-  out.functions.name =                \
-      reinterpret_cast<decltype(out.functions.name)>(resolve(handle, NUV_VNC_SYMBOL(symbol), out.error));
+#define NUV_VNC_RESOLVE(name, symbol)                                  \
+  out.functions.name = reinterpret_cast<decltype(out.functions.name)>( \
+      resolve(handle, NUV_VNC_SYMBOL(symbol), out.error));
   NUV_VNC_FUNCTIONS(NUV_VNC_RESOLVE)
 #undef NUV_VNC_RESOLVE
 #undef NUV_VNC_SYMBOL

@@ -11,14 +11,14 @@ namespace nuv {
 // The LibVNCServer functions and variables the VNC display uses, named without their rfb
 // prefix.
 struct VncLibrary {
-#define NUV_VNC_FUNCTIONS(X)                                                           \
-  X(GetScreen, rfbGetScreen)                                                           \
-  X(InitServer, rfbInitServer)                                                         \
-  X(ShutdownServer, rfbShutdownServer)                                                 \
-  X(ScreenCleanup, rfbScreenCleanup)                                                   \
-  X(ProcessEvents, rfbProcessEvents)                                                   \
-  X(MarkRectAsModified, rfbMarkRectAsModified)                                         \
-  X(CheckPasswordByList, rfbCheckPasswordByList)                                       \
+#define NUV_VNC_FUNCTIONS(X)                     \
+  X(GetScreen, rfbGetScreen)                     \
+  X(InitServer, rfbInitServer)                   \
+  X(ShutdownServer, rfbShutdownServer)           \
+  X(ScreenCleanup, rfbScreenCleanup)             \
+  X(ProcessEvents, rfbProcessEvents)             \
+  X(MarkRectAsModified, rfbMarkRectAsModified)   \
+  X(CheckPasswordByList, rfbCheckPasswordByList) \
   X(LogEnable, rfbLogEnable)
 #define NUV_VNC_MEMBER(name, symbol) decltype(&::symbol) name = nullptr;
   NUV_VNC_FUNCTIONS(NUV_VNC_MEMBER)

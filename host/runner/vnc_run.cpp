@@ -21,7 +21,7 @@ int usage(const std::string& problem) { return cli::usage_error(kCommand, proble
 }  // namespace
 
 std::variant<std::optional<VncOptions>, int> vnc_options_from(const std::string& display,
-                                                               const std::string& password_file) {
+                                                              const std::string& password_file) {
   if (display != "vnc" && !display.starts_with("vnc=")) {
     if (!password_file.empty()) return usage("--vnc-password-file: only --display vnc has one");
     return std::optional<VncOptions>();
@@ -42,7 +42,8 @@ std::variant<std::optional<VncOptions>, int> vnc_options_from(const std::string&
     std::getline(in, options.password);
     if (!options.password.empty() && options.password.back() == '\r') options.password.pop_back();
     if (options.password.empty()) {
-      return usage("--vnc-password-file: " + password_file + " holds no password on its first line");
+      return usage("--vnc-password-file: " + password_file +
+                   " holds no password on its first line");
     }
     if (options.password.size() > kVncPasswordLength) {
       std::cerr << kCommand << ": warning: VNC authentication reads only the first "

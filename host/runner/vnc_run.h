@@ -15,7 +15,7 @@ namespace nuv::runner {
 // options, or the status to end with after saying what is wrong (2). A display that is not
 // vnc gives no options (and a password file alone is an error).
 std::variant<std::optional<VncOptions>, int> vnc_options_from(const std::string& display,
-                                                               const std::string& password_file);
+                                                              const std::string& password_file);
 
 // Starts the server and gives it to the program's compositor; false after saying why.
 bool start_vnc_display(const VncOptions& options, Process& process);

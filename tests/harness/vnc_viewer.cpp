@@ -56,6 +56,8 @@ void VncViewer::finished(rfbClient* client) {
   auto* viewer = static_cast<VncViewer*>(rfbClientGetClientData(client, &g_viewer_tag));
   Surface& p = viewer->picture_;
   std::memcpy(p.pixels.data(), client->frameBuffer, p.pixels.size() * sizeof(uint32_t));
+  // The colour is the low 24 bits; libvncclient's ZRLE leaves junk in the padding byte.
+  for (uint32_t& pixel : p.pixels) pixel &= 0xFFFFFF;
   ++viewer->updates_;
 }
 
