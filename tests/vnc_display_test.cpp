@@ -2,7 +2,8 @@
 // the test: the picture a viewer gets is the headless picture pixel for pixel, whatever the
 // encoding; a drag and a q from a viewer are recorded and replay headless to the same last
 // frame; viewers that misbehave (garbage, vanishing mid-update, stalling, too many) never stop
-// the program; a password keeps others out; bad options are refused.
+// the program; a password keeps others out; bad options are refused; noVNC in a real browser
+// shows the demo.
 #include "host/gui/vnc_display.h"
 
 #include <arpa/inet.h>
@@ -402,6 +403,95 @@ TEST(Vnc, BadVncOptionsAreRefusedWithOneLineAndStatus2) {
     EXPECT_EQ(o.out, "");
   }
   ::close(busy);
+}
+
+// How much of `shot` at (ox, oy), sampled every `step` pixels, is `picture` give or take
+// `tolerance` per channel (the browser's viewer may ask for lossy JPEG).
+double likeness(const Surface& shot, const Surface& picture, int32_t ox, int32_t oy, int32_t step) {
+  const int32_t tolerance = 24;
+  size_t alike = 0, all = 0;
+  for (int32_t y = 0; y < picture.height; y += step) {
+    for (int32_t x = 0; x < picture.width; x += step, ++all) {
+      uint32_t a = shot.at(ox + x, oy + y), b = picture.at(x, y);
+      auto near = [&](uint32_t p, uint32_t q) {
+        return std::abs(int32_t(p) - int32_t(q)) <= tolerance;
+      };
+      alike += near(red_of(a), red_of(b)) && near(green_of(a), green_of(b)) &&
+               near(blue_of(a), blue_of(b));
+    }
+  }
+  return double(alike) / double(all);
+}
+
+// The best likeness of a screenshot to one of the demo's untouched pictures, anywhere in it.
+double best_likeness(const Surface& shot) {
+  double best = 0;
+  for (const Surface& picture : untouched_pictures()) {
+    int32_t bx = 0, by = 0;
+    double coarse = -1;
+    for (int32_t oy = 0; oy + picture.height <= shot.height; ++oy) {
+      for (int32_t ox = 0; ox + picture.width <= shot.width; ++ox) {
+        double l = likeness(shot, picture, ox, oy, 16);
+        if (l > coarse) coarse = l, bx = ox, by = oy;
+      }
+    }
+    if (coarse >= 0) best = std::max(best, likeness(shot, picture, bx, by, 1));
+  }
+  return best;
+}
+
+bool installed(const std::string& command) {
+  return shell("command -v " + command + " >/dev/null").status == 0;
+}
+
+TEST(VncBrowser, NoVncInHeadlessChromiumShowsTheDemo) {
+  const std::filesystem::path novnc = "/usr/share/novnc";
+  if (!installed("chromium")) GTEST_SKIP() << "needs chromium (scripts/setup installs it)";
+  if (!std::filesystem::exists(novnc / "vnc_lite.html")) {
+    GTEST_SKIP() << "needs noVNC in " << novnc << " (Debian package novnc; scripts/setup)";
+  }
+  if (!installed("python3")) GTEST_SKIP() << "needs python3 to serve noVNC's pages";
+  VncRun run;
+  ASSERT_NE(run.port(), 0) << run.said();
+  // The pages as the README serves them: any static file server will do.
+  ScratchDir scratch;
+  Child http({"python3", "-u", "-m", "http.server", "--bind", "127.0.0.1", "--directory",
+              novnc.string(), "0"},
+             scratch.path / "http.log");
+  int http_port = 0;
+  ASSERT_TRUE(eventually([&] {
+    std::string text = slurp(scratch.path / "http.log");
+    size_t at = text.find(" port ");
+    if (at == std::string::npos) return false;
+    http_port = std::atoi(text.c_str() + at + 6);
+    return http_port != 0;
+  })) << slurp(scratch.path / "http.log");
+  std::string url = "http://127.0.0.1:" + std::to_string(http_port) +
+                    "/vnc_lite.html?host=127.0.0.1&port=" + std::to_string(run.port());
+  // noVNC connects after the page has loaded, so a screenshot can come too early: tried again
+  // with more time before it is given up.
+  double best = 0;
+  for (int budget_ms : {3000, 8000, 20000}) {
+    SCOPED_TRACE(budget_ms);
+    std::filesystem::path shot = scratch.path / "shot.png";
+    std::filesystem::remove(shot);
+    Outcome o = shell(
+        "timeout 100 chromium --headless --no-sandbox --disable-gpu "
+        "--disable-background-networking --disable-component-update --disable-sync "
+        "--no-first-run --user-data-dir=" +
+        nuv::test::quoted((scratch.path / "profile").string()) +
+        " --window-size=800,500 --virtual-time-budget=" + std::to_string(budget_ms) +
+        " --screenshot=" + nuv::test::quoted(shot.string()) + " " + nuv::test::quoted(url));
+    std::string error;
+    auto picture = read_png(shot, &error);
+    ASSERT_TRUE(picture) << error << "\nchromium said: " << o.err.substr(0, 3000);
+    best = std::max(best, best_likeness(*picture));
+    if (best >= 0.97) break;
+  }
+  EXPECT_GE(best, 0.97) << "the browser's page does not show the demo";
+  VncViewer viewer(run.port());
+  ASSERT_TRUE(viewer.connected());
+  quit_with_q(run, viewer);
 }
 
 }  // namespace
