@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <charconv>
+#include <cstdlib>
 #include <cstring>
 
 #include "host/gui/vnc_library.h"
@@ -78,6 +79,11 @@ struct VncHooks {
     delete state;
     client->clientData = nullptr;
     d.viewers_.fetch_sub(1);
+    // LibVNCServer 0.9.14 never frees a WebSocket viewer's context (45 KB each time a browser
+    // connects); nothing of it is used after this hook, and a library that frees it itself
+    // finds null.
+    ::free(client->wsctx);
+    client->wsctx = nullptr;
   }
 
   static rfbNewClientAction arrived(rfbClientPtr client) {

@@ -15,8 +15,9 @@ int g_password_tag;
 void quiet(const char*, ...) {}
 
 char* give_password(rfbClient* client) {
-  auto* viewer = static_cast<std::string*>(rfbClientGetClientData(client, &g_password_tag));
-  return ::strdup(viewer->c_str());
+  auto* password = static_cast<std::string*>(rfbClientGetClientData(client, &g_password_tag));
+  // libvncclient refuses an empty password without freeing it: none at all says the same.
+  return password->empty() ? nullptr : ::strdup(password->c_str());
 }
 
 }  // namespace
@@ -32,6 +33,7 @@ VncViewer::VncViewer(uint16_t port, std::string password, std::string encodings)
   c->format.blueShift = 0;
   c->appData.encodingsString = encodings_.c_str();
   c->appData.enableJPEG = FALSE;
+  ::free(c->serverHost);  // rfbGetClient's own empty name
   c->serverHost = ::strdup("127.0.0.1");
   c->serverPort = port;
   c->canHandleNewFBSize = FALSE;
