@@ -405,6 +405,22 @@ TEST(Vnc, BadVncOptionsAreRefusedWithOneLineAndStatus2) {
   ::close(busy);
 }
 
+TEST(Vnc, OnlyRunsThatServeVncLoadLibVncServer) {
+  struct Case {
+    const char* display;
+    bool loads;
+  };
+  const Case cases[] = {{"headless", false}, {"vnc", true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.display);
+    // The dynamic loader names every library it opens.
+    Outcome o = shell("LD_DEBUG=files " + quoted(runner_path()) + " --display " + c.display +
+                      " --frame-limit 1 " + quoted(guest_program("stack_demo")));
+    EXPECT_EQ(o.status, kFrameLimitStatus) << o.err.substr(0, 2000);
+    EXPECT_EQ(o.err.find("libvncserver.so") != std::string::npos, c.loads);
+  }
+}
+
 // How much of `shot` at (ox, oy), sampled every `step` pixels, is `picture` give or take
 // `tolerance` per channel (the browser's viewer may ask for lossy JPEG).
 double likeness(const Surface& shot, const Surface& picture, int32_t ox, int32_t oy, int32_t step) {
