@@ -10,10 +10,12 @@ include_guard(GLOBAL)
 # the compiler knows the library's functions), with nothing of the host's C library: the SDK's
 # sysroot is an empty directory, so the only headers are the SDK's own and the compiler's
 # (stddef.h, float.h, and for C++ its freestanding library), wherever that compiler keeps them.
-# The host's system macros go and the system's own takes their place.
+# The host's system macros go and the system's own takes their place. The compiler must not
+# fold what the system's formatters return from ISO C's rules ("%.0d" of 0 is "0" here).
 set(NUVRELOS_COMPILE_FLAGS -m32 -march=i686 -mfpmath=387 -mno-sse -fno-pie -fno-pic
     -fno-stack-protector -fno-asynchronous-unwind-tables -fno-unwind-tables
-    -U__linux__ -U__linux -Ulinux -U__gnu_linux__ -U__unix__ -U__unix -Uunix -D__nuvrelos__=1)
+    -fno-printf-return-value -U__linux__ -U__linux -Ulinux -U__gnu_linux__ -U__unix__ -U__unix
+    -Uunix -D__nuvrelos__=1)
 # Nothing in the runtime throws, describes types or locks. The heap's blocks are 4-byte
 # aligned, so new of any type that needs more takes the aligned operator new.
 set(NUVRELOS_CXX_FLAGS -fno-exceptions -fno-rtti -fno-threadsafe-statics -faligned-new=4)

@@ -352,6 +352,9 @@ TEST_F(Sdk, EveryHeaderAndTheFreeingHeapBuildFourWays) {
 TEST_F(Sdk, TheDriverMakesNuvrelosProgramsOrNothing) {
   spit(dir / "main.c", "#include <stdio.h>\nint main(void) { puts(\"hi\"); }\n");
   spit(dir / "code.txt", "#include <stdio.h>\nint main(void) { puts(\"txt\"); }\n");
+  // The compiler knows the library, but not the system's formatter: "%.0d" of 0 is "0".
+  spit(dir / "format.c", "#include <stdio.h>\nint main(void) { char b[8];\n"
+                         "  return snprintf(b, sizeof b, \"%.0d\", 0) * 10 + b[0] - '0'; }\n");
   struct Case {
     std::string command;
     int status;
@@ -363,6 +366,7 @@ TEST_F(Sdk, TheDriverMakesNuvrelosProgramsOrNothing) {
       // Objects given only to the linker still make a nuvrelos program.
       {"nuvrelos-cc -c main.c && nuvrelos-cc -Wl,main.o -o p && nuvrelos-run p", 0, "hi\n"},
       {"nuvrelos-cc main.c -lm -o p && nuvrelos-run p", 0, "hi\n"},
+      {"nuvrelos-cc -O2 format.c -o p && nuvrelos-run p; echo $?", 0, "10\n"},
       {"nuvrelos-cc -shared main.c -o p", 2, "nuvrelos-cc: -shared: nuvrelos programs are static"},
       {"nuvrelos-cc -pie main.c -o p", 2, "nuvrelos-cc: -pie: nuvrelos programs are static"},
       {"nuvrelos-cc -fPIC main.c -o p", 2, "nuvrelos-cc: -fPIC: nuvrelos programs are built at"},
