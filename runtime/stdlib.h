@@ -13,7 +13,9 @@ extern "C" {
 /* One byte per character: the "C" locale only. */
 #define MB_CUR_MAX 1
 
-/* A bump allocator over a 1 MiB static arena: free does nothing, realloc always moves. */
+/* A bump allocator over a 1 MiB static arena: free does nothing, realloc always moves. A
+   program linked with the heap that frees (nuvrelos-cc --nuvrelos-heap=SIZE) gets these four
+   from it instead. */
 void *malloc(size_t size);
 void *calloc(size_t count, size_t size);
 void *realloc(void *pointer, size_t size);
