@@ -231,9 +231,10 @@ TEST(WideIntegers, StrtollAndStrtoullAnswerAsGlibc) {
         int want_errno = errno;
         uint64_t got = uint64_t{g.u32(value)} | uint64_t{g.u32(value + 4)} << 32;
         EXPECT_EQ(static_cast<long long>(got), want);
-        // glibc leaves the end untouched for a base it refuses; ours points at the text.
-        EXPECT_EQ(g.u32(end) - gtext,
-                  host_end == nullptr ? 0u : static_cast<uint32_t>(host_end - text));
+        // A base it refuses leaves glibc's end untouched (and sanitizers' own strtoll set it);
+        // ours points at the text.
+        bool refused = base == 1 || base > 36;
+        EXPECT_EQ(g.u32(end) - gtext, refused ? 0u : static_cast<uint32_t>(host_end - text));
         EXPECT_EQ(static_cast<int>(g.u32(error)), want_errno);
       }
     }
