@@ -14,6 +14,8 @@
 #include <filesystem>
 #include <map>
 
+#include "host/debug/sdk_sources.h"
+
 namespace nuv::debug {
 
 struct DebugInfo::Handles {
@@ -186,6 +188,7 @@ void DebugInfo::read_lines() {
     // compiler's working directory: anchor them there so every name is absolute.
     std::filesystem::path p = name ? name : "??";
     if (p.is_relative() && !comp_dir.empty()) p = std::filesystem::path(comp_dir) / p;
+    p = installed_source(p.lexically_normal());
     auto [it, fresh] = file_index.try_emplace(p.lexically_normal().string(), files_.size());
     if (fresh) files_.push_back(it->first);
     return it->second;

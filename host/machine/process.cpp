@@ -109,6 +109,7 @@ Process::Process(const std::string& executable, KernelConfig config)
     memory_ = std::make_unique<GuestMemory>(uc_);
     map_image();
     flatten_segments();
+    reset_fpu();
     kernel_ = std::make_unique<Kernel>(*memory_, std::move(config));
   } catch (...) {
     kernel_.reset();
@@ -118,6 +119,16 @@ Process::Process(const std::string& executable, KernelConfig config)
   }
   kernel_->stop_cpu = [this] { uc_emu_stop(uc_); };
   install_hooks();
+}
+
+void Process::reset_fpu() {
+  // The x87 as FNINIT leaves it, and as a kernel hands it to a new process: 64-bit precision,
+  // rounding to nearest, every exception masked. The engine starts it at 0 otherwise, with
+  // every exception unmasked and the precision field saying 24 bits.
+  uint32_t control = 0x037F, status = 0, tags = 0xFFFF;
+  uc_reg_write(uc_, UC_X86_REG_FPCW, &control);
+  uc_reg_write(uc_, UC_X86_REG_FPSW, &status);
+  uc_reg_write(uc_, UC_X86_REG_FPTAG, &tags);
 }
 
 void Process::flatten_segments() {
@@ -226,13 +237,21 @@ Process::~Process() {
 }
 
 void Process::map_image() {
+  // The stack the program asked for at link time, whole pages, never less than the default.
+  uint64_t asked = (uint64_t{image_.stack_size()} + kPage - 1) & ~uint64_t{kPage - 1};
+  if (asked > layout::kStackSizeLimit) {
+    throw LoadError(image_.path() + ": asks for a stack of " + std::to_string(image_.stack_size()) +
+                    " bytes, more than the " + std::to_string(layout::kStackSizeLimit >> 20) +
+                    " MiB the runner gives");
+  }
+  if (asked > stack_size_) stack_size_ = static_cast<uint32_t>(asked);
   struct Reserved {
     uint32_t begin;
     uint64_t end;
     const char* name;
   };
   const Reserved reserved[] = {
-      {layout::kStackTop - layout::kStackSize, layout::kStackTop, "stack"},
+      {layout::kStackTop - stack_size_, layout::kStackTop, "stack"},
       {layout::kScratchBase, uint64_t{layout::kScratchBase} + layout::kScratchSize, "scratch"},
       {layout::kSentinel, uint64_t{layout::kSentinel} + kPage, "return sentinel"},
   };
@@ -257,7 +276,7 @@ void Process::map_image() {
       throw LoadError(image_.path() + ": cannot load a segment");
     }
   }
-  memory_->map(layout::kStackTop - layout::kStackSize, layout::kStackSize, kRead | kWrite, "stack");
+  memory_->map(layout::kStackTop - stack_size_, stack_size_, kRead | kWrite, "stack");
   memory_->map(layout::kScratchBase, layout::kScratchSize, kRead | kWrite, "scratch");
   memory_->map(layout::kSentinel, kPage, kRead | kExec, "sentinel");
   std::vector<uint8_t> halt(kPage, kHlt);

@@ -36,8 +36,9 @@ struct RunResult {
 // Where things live in the guest's address space, beside the program's own segments.
 namespace layout {
 constexpr uint32_t kStackTop = 0xC0000000;
-constexpr uint32_t kStackSize = 0x00100000;
-constexpr uint32_t kScratchBase = 0xD0000000;  // harness: arguments and test data
+constexpr uint32_t kStackSize = 0x00100000;       // unless the program asks for more
+constexpr uint32_t kStackSizeLimit = 0x10000000;  // the most it may ask for: 256 MiB
+constexpr uint32_t kScratchBase = 0xD0000000;     // harness: arguments and test data
 constexpr uint32_t kScratchSize = 0x00400000;
 constexpr uint32_t kSentinel = 0xF0000000;  // return address of harness calls
 }  // namespace layout
@@ -92,9 +93,11 @@ class Process {
   RunResult execute(uint32_t begin, uint32_t until, uint64_t count = 0);
   void flatten_segments();
   void map_image();
+  void reset_fpu();
   void install_hooks();
 
   ElfImage image_;
+  uint32_t stack_size_ = layout::kStackSize;  // below layout::kStackTop
   uc_struct* uc_ = nullptr;
   std::unique_ptr<GuestMemory> memory_;
   std::unique_ptr<Kernel> kernel_;
