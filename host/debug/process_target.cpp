@@ -88,6 +88,7 @@ bool ProcessTarget::insert_point(int type, uint32_t addr, uint32_t length) {
     return false;
   }
   watches_[{addr, length}] = hook;
+  retranslate();
   return true;
 }
 
@@ -97,13 +98,23 @@ bool ProcessTarget::remove_point(int type, uint32_t addr, uint32_t length) {
   if (type != 2 || it == watches_.end()) return false;
   uc_hook_del(process_.engine(), it->second);
   watches_.erase(it);
+  retranslate();
   return true;
 }
 
 void ProcessTarget::clear_points() {
   breakpoints_.clear();
+  if (watches_.empty()) return;
   for (auto& [range, hook] : watches_) uc_hook_del(process_.engine(), hook);
   watches_.clear();
+  retranslate();
+}
+
+void ProcessTarget::retranslate() {
+  // The engine puts a memory hook into the code it translates from then on, and takes it out
+  // only of code translated after the hook is gone: code that already ran would keep writing
+  // unseen past a new watchpoint, and keep the slow path of one that was removed.
+  uc_ctl_flush_tb(process_.engine());
 }
 
 void ProcessTarget::interrupt() {
@@ -127,6 +138,11 @@ gdb::Stop ProcessTarget::resume(bool step) {
     case RunResult::End::Exited:
     case RunResult::End::Stopped:
       ended_ = true;
+      if (int signal = process_.kernel().ended_by_signal()) {
+        stop.kind = gdb::Stop::Kind::Terminated;
+        stop.signal = signal;
+        break;
+      }
       stop.kind = gdb::Stop::Kind::Exited;
       stop.status = static_cast<int>(static_cast<uint32_t>(last_.status) & 0xFF);
       break;
