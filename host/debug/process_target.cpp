@@ -14,12 +14,16 @@ ProcessTarget::ProcessTarget(Process& process) : process_(process) {
   if (uc_hook_add(process_.engine(), &hook, UC_HOOK_CODE, reinterpret_cast<void*>(&on_code), this,
                   1, 0) == UC_ERR_OK) {
     code_hook_ = hook;
+    process_.count_instruction_hook(+1);
   }
 }
 
 ProcessTarget::~ProcessTarget() {
   clear_points();
-  if (code_hook_) uc_hook_del(process_.engine(), code_hook_);
+  if (code_hook_) {
+    uc_hook_del(process_.engine(), code_hook_);
+    process_.count_instruction_hook(-1);
+  }
 }
 
 size_t ProcessTarget::register_count() const { return i386_registers().size(); }
@@ -114,7 +118,7 @@ void ProcessTarget::retranslate() {
   // The engine puts a memory hook into the code it translates from then on, and takes it out
   // only of code translated after the hook is gone: code that already ran would keep writing
   // unseen past a new watchpoint, and keep the slow path of one that was removed.
-  uc_ctl_flush_tb(process_.engine());
+  process_.drop_translations();
 }
 
 void ProcessTarget::interrupt() {

@@ -9,7 +9,7 @@
 
 namespace nuv {
 
-BlockCoverage::BlockCoverage(Process& process) : uc_(process.engine()) {
+BlockCoverage::BlockCoverage(Process& process) : process_(process), uc_(process.engine()) {
   CodeSpan span = code_span(process.image());
   if (span.end == span.begin) return;
   base_ = span.begin;
@@ -26,6 +26,7 @@ BlockCoverage::~BlockCoverage() {
 
 void BlockCoverage::on_block(uc_struct*, uint64_t address, uint32_t size, void* user) {
   auto* self = static_cast<BlockCoverage*>(user);
+  if (self->process_.replaying()) return;
   uint64_t at = address - self->base_;
   if (at >= self->longest_.size()) return;
   uint16_t& longest = self->longest_[at];

@@ -31,6 +31,7 @@ class BlockCoverage {
  private:
   static void on_block(uc_struct* uc, uint64_t address, uint32_t size, void* user);
 
+  Process& process_;
   uc_struct* uc_;
   uint64_t hook_ = 0;
   uint32_t base_ = 0;
