@@ -331,8 +331,16 @@ RunResult Process::execute(uint32_t begin, uint32_t until, uint64_t count) {
     r.message = at_eip("hlt instruction", eip - 1);
     r.signal = kSigSegv;
   }
+  for (const auto& [id, observer] : run_observers_) observer(r);
   return r;
 }
+
+int Process::add_run_observer(std::function<void(const RunResult&)> observer) {
+  run_observers_[++next_observer_] = std::move(observer);
+  return next_observer_;
+}
+
+void Process::remove_run_observer(int id) { run_observers_.erase(id); }
 
 RunResult Process::run(const std::vector<std::string>& args, uint32_t stack_offset) {
   if (!prepare(args, stack_offset)) {

@@ -4,6 +4,8 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -68,6 +70,11 @@ class Process {
   long double st0() const;
   uint32_t esp() const;
 
+  // Called with the outcome at the end of every run (run, resume, call); returns a number for
+  // remove_run_observer.
+  int add_run_observer(std::function<void(const RunResult&)> observer);
+  void remove_run_observer(int id);
+
   // Drops the engine's translations of the program's code: hooks added or removed since then
   // reach all of it (the engine puts them only into code it translates after).
   void drop_translations();
@@ -113,6 +120,8 @@ class Process {
   std::unique_ptr<Kernel> kernel_;
   struct Hooks;
   std::unique_ptr<Hooks> hooks_;
+  std::map<int, std::function<void(const RunResult&)>> run_observers_;
+  int next_observer_ = 0;
   std::atomic<bool> stop_requested_{false};
   std::mutex stop_mutex_;
   int32_t stop_status_ = 0;
