@@ -42,8 +42,9 @@ class SdlDisplay {
   // Turns the user's input since the last call into events; the list is reused from call to
   // call. Waits up to timeout_ms for the first one when asked to.
   const std::vector<GuiEventRecord>& pump(int timeout_ms = 0);
-  // The user closed the window.
+  // The user closed the window, or another program destroyed it (then lost() too).
   bool closed() const { return closed_; }
+  bool lost() const { return lost_; }
   void set_cursor_visible(bool on);
   void warp_pointer(int32_t x, int32_t y);
 
@@ -51,6 +52,7 @@ class SdlDisplay {
   SDL_Window* window_ = nullptr;
   int32_t buttons_ = 0;
   bool closed_ = false;
+  bool lost_ = false;
   bool exposed_ = false;
   std::vector<GuiEventRecord> events_;
   const Surface* last_ = nullptr;

@@ -350,6 +350,11 @@ int main(int argc, char** argv) {
     r = process->run(guest_args);
   }
   if (!gui.save_last.empty()) save_last_frame(*process, gui.save_last);
+  bool screenshot_failed = false;
+  for (const std::string& line :
+       process->kernel().compositor().finish_screenshots(&screenshot_failed)) {
+    std::cerr << "nuvrelos-run: " << line << "\n";
+  }
   // The measurements of a run that went wrong are still worth having: written in every case.
   bool measured = measures->finish();
   if (!record_path.empty() && !nuv::runner::write_recording(*process, record_path) &&
@@ -357,6 +362,7 @@ int main(int argc, char** argv) {
     return kHostFailureStatus;
   }
   int status = kFaultStatus;
+  if (screenshot_failed && r.end == nuv::RunResult::End::Exited) return kHostFailureStatus;
   switch (r.end) {
     case nuv::RunResult::End::Exited:
       status = static_cast<int>(static_cast<uint32_t>(r.status) & 0xFF);
