@@ -92,6 +92,10 @@ bool start_video(std::string* why) {
   sdl().SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
   // The first click on a window without focus is a click like any other.
   sdl().SetHint(SDL_HINT_MOUSE_FOCUS_CLICKTHROUGH, "1");
+  // The window's pixels go straight to the display's own framebuffer (X11's shared memory):
+  // the same picture on every machine, and no OpenGL library needed (scripts/setup installs
+  // none).
+  sdl().SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
   if (sdl().InitSubSystem(SDL_INIT_VIDEO) != 0) {
     if (why) *why = sdl().GetError();
     return false;
