@@ -1,5 +1,6 @@
 #include "host/debug/crash_report.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 
@@ -64,6 +65,12 @@ CrashReport make_crash_report(Process& process, const RunResult& fault, const De
   report.backtrace = info->unwind(unwind_regs, [&memory](uint32_t at, uint32_t& v) {
     return memory.copy_in(at, &v, sizeof v);
   });
+  // As gdb shows it: main is where the program's own story starts.
+  auto main_frame =
+      std::find_if(report.backtrace.begin(), report.backtrace.end(),
+                   [](const Frame& f) { return f.function && f.function->name == "main"; });
+  if (main_frame != report.backtrace.end())
+    report.backtrace.erase(main_frame + 1, report.backtrace.end());
   return report;
 }
 

@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <map>
 
+#include "host/debug/code_unwind.h"
 #include "host/debug/sdk_sources.h"
 
 namespace nuv::debug {
@@ -314,6 +315,10 @@ std::vector<Frame> DebugInfo::unwind(const Registers& regs, const ReadWord& read
     if (depth > 0 && f.function == nullptr) break;
     frames.push_back(f);
     std::optional<Registers> caller = step_cfi(r, lookup, read);
+    if (!caller && f.function) {
+      caller = step_by_code(r, *f.function, read,
+                            [this](uint32_t at) { return function_at(at) != nullptr; });
+    }
     if (!caller) {
       // No CFI here: follow the saved frame pointer, as code built with one leaves it.
       uint32_t saved_ebp = 0, ret = 0;

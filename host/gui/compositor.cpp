@@ -191,6 +191,40 @@ int32_t Compositor::present(int32_t handle) {
   return 0;
 }
 
+std::vector<std::string> Compositor::finish_screenshots(bool* failed) {
+  std::vector<std::string> said;
+  const auto& shots = config_.scenario.screenshots;
+  if (config_.screenshot_dir.empty()) return said;
+  while (next_screenshot_ < shots.size() && shots[next_screenshot_] < presents_) ++next_screenshot_;
+  if (next_screenshot_ < shots.size() && shots[next_screenshot_] == presents_) {
+    const Window* w = window(shown_);
+    char name[32];
+    std::snprintf(name, sizeof name, "frame-%05" PRIu32 ".png", presents_);
+    std::string error;
+    if (w == nullptr || presents_ == 0) {
+      said.push_back("--screenshots: frame 0 not written: the program presented no frame");
+    } else if (!write_png(config_.screenshot_dir / name, w->front.pixels(), &error)) {
+      said.push_back("cannot save the screenshot of frame " + std::to_string(presents_) + ": " +
+                     error);
+      *failed = true;
+    }
+    ++next_screenshot_;
+  }
+  if (next_screenshot_ < shots.size()) {
+    std::string frames;
+    for (size_t i = next_screenshot_; i < shots.size(); ++i) {
+      frames += (i == next_screenshot_   ? ""
+                 : i + 1 == shots.size() ? " and "
+                                         : ", ") +
+                std::to_string(shots[i]);
+    }
+    said.push_back("--screenshots: frame" +
+                   std::string(shots.size() - next_screenshot_ > 1 ? "s " : " ") + frames +
+                   " not written: the program ended in frame " + std::to_string(presents_));
+  }
+  return said;
+}
+
 void Compositor::queue(Window& w, const GuiEventRecord& event, bool merge_motion, bool by_program) {
   if (event.type == kEventPointer) last_buttons_ = event.word3;
   // The mouse reports far more motion than a program draws frames; a move that changes no
@@ -227,7 +261,9 @@ void Compositor::pump_display(int timeout_ms) {
   for (const GuiEventRecord& e : display_->pump(timeout_ms)) {
     if (w) queue(*w, e, true);
   }
-  if (display_->closed()) end_run(0, "the window was closed");
+  if (display_->closed()) {
+    end_run(0, display_->lost() ? "the window was destroyed" : "the window was closed");
+  }
 }
 
 int32_t Compositor::peek_event(int32_t handle, GuiEventRecord* out, bool wait) {

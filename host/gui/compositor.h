@@ -88,6 +88,10 @@ class Compositor {
   std::string window_title(int32_t handle) const;
   bool continuous_redraw(int32_t handle) const;
   uint32_t frames_presented() const { return presents_; }
+  // Once the program has ended: a screenshot asked for the frame it ended in is written (what
+  // the display showed then: the frame presented last), and the frames it never reached are
+  // named. Returns what the user should hear; *failed when a screenshot could not be written.
+  std::vector<std::string> finish_screenshots(bool* failed);
   // Input as if the user had made it, for the shown window.
   void inject_event(const GuiEventRecord& event);
   // Keeps every event the program takes from the shown window, with the frame it took it in:

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 
 #include "host/abi/errors.h"
@@ -63,6 +64,8 @@ int32_t Kernel::write_host_stdout(std::string_view bytes) {
       int error = n < 0 ? errno : EIO;
       if (output_error_ == 0) output_error_ = error;
       output_lost_ += bytes.size();
+      // A native program dies of SIGPIPE here; a full disk or an I/O error it hears about.
+      if (error == EPIPE) end_by_signal(SIGPIPE);
       return error == EBADF ? err::kEIO : err::from_host_errno(error);
     }
     bytes.remove_prefix(static_cast<size_t>(n));
@@ -78,6 +81,12 @@ void Kernel::set_exited(int32_t status) {
   exited_ = true;
   exit_status_ = status;
   if (stop_cpu) stop_cpu();
+}
+
+void Kernel::end_by_signal(int signal) {
+  if (ended_by_signal_ != 0) return;
+  set_exited(128 + signal);
+  ended_by_signal_ = signal;
 }
 
 void Kernel::end_run(int32_t status, std::string message) {

@@ -6,6 +6,9 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <string_view>
+
+#include "host/machine/fault_replay.h"
 
 namespace nuv {
 
@@ -15,9 +18,14 @@ struct Process::Hooks {
   uc_hook counter = 0;
   // Filled by the hooks when the guest does something that ends the run.
   std::string fault;
+  std::optional<uint32_t> fault_eip;  // where an exception left EIP
   int signal = 0;
   std::optional<uint32_t> address;
   std::string access;
+  FaultingAccess faulting;  // a read or write of memory that is not there or not allowed
+  bool replayable = false;
+  int instruction_hooks = 0;  // hooks on every instruction that keep EIP exact
+  bool replaying = false;
   uint64_t instructions = 0;
   std::atomic<bool> pause{false};
   uint64_t instruction_limit = 0;  // 0: none
@@ -162,6 +170,10 @@ void Process::flatten_segments() {
 void Process::install_hooks() {
   uc_cb_hookintr_t on_interrupt = [](uc_engine* uc, uint32_t intno, void* user) {
     auto* self = static_cast<Process*>(user);
+    if (self->hooks_->replaying) {  // the replay never runs int 0x80: nothing to answer
+      uc_emu_stop(uc);
+      return;
+    }
     if (intno != 0x80) {
       uint32_t eip = 0;
       uc_reg_read(uc, UC_X86_REG_EIP, &eip);
@@ -169,7 +181,8 @@ void Process::install_hooks() {
       char what[48];
       if (name == nullptr) std::snprintf(what, sizeof what, "interrupt 0x%" PRIx32, intno);
       // EIP is already past an int instruction, but still on a faulting one.
-      self->hooks_->fault = at_eip(name ? name : what, eip);
+      self->hooks_->fault = name ? name : what;
+      self->hooks_->fault_eip = eip;
       self->hooks_->signal = interrupt_signal(intno);
       uc_emu_stop(uc);
       return;
@@ -184,11 +197,10 @@ void Process::install_hooks() {
   uc_hook_add(uc_, &hooks_->interrupt, UC_HOOK_INTR, reinterpret_cast<void*>(on_interrupt), this, 1,
               0);
 
-  uc_cb_eventmem_t on_invalid = [](uc_engine* uc, uc_mem_type type, uint64_t address, int, int64_t,
-                                   void* user) -> bool {
+  uc_cb_eventmem_t on_invalid = [](uc_engine*, uc_mem_type type, uint64_t address, int size,
+                                   int64_t value, void* user) -> bool {
     auto* self = static_cast<Process*>(user);
-    uint32_t eip = 0;
-    uc_reg_read(uc, UC_X86_REG_EIP, &eip);
+    if (self->hooks_->replaying) return false;  // the replay keeps its own account
     const char* what = "memory fault";
     const char* access = "";
     switch (type) {
@@ -222,9 +234,14 @@ void Process::install_hooks() {
     self->hooks_->signal = kSigSegv;
     self->hooks_->address = static_cast<uint32_t>(address);
     self->hooks_->access = access;
+    // A fetch stops with EIP on the address fetched; a read or a write leaves it at the start
+    // of its block.
+    self->hooks_->faulting = {type, static_cast<uint32_t>(address), size, value};
+    self->hooks_->replayable =
+        std::string_view(access) == "read" || std::string_view(access) == "write";
     char buf[128];
     std::snprintf(buf, sizeof buf, "%s 0x%08" PRIx64, what, address);
-    self->hooks_->fault = at_eip(buf, eip);
+    self->hooks_->fault = buf;
     return false;
   };
   uc_hook_add(uc_, &hooks_->invalid_memory, UC_HOOK_MEM_INVALID,
@@ -285,6 +302,8 @@ void Process::map_image() {
 
 RunResult Process::execute(uint32_t begin, uint32_t until, uint64_t count) {
   hooks_->fault.clear();
+  hooks_->fault_eip.reset();
+  hooks_->replayable = false;
   hooks_->signal = 0;
   hooks_->address.reset();
   hooks_->access.clear();
@@ -304,7 +323,11 @@ RunResult Process::execute(uint32_t begin, uint32_t until, uint64_t count) {
     r.message = stop_message_;
   } else if (!hooks_->fault.empty()) {
     r.end = RunResult::End::Fault;
-    r.message = hooks_->fault;
+    if (hooks_->fault_eip) r.eip = *hooks_->fault_eip;
+    if (hooks_->replayable && hooks_->instruction_hooks == 0 && hooks_->counter == 0) {
+      r.eip = locate_fault(r.eip);
+    }
+    r.message = at_eip(hooks_->fault, r.eip);
     r.signal = hooks_->signal;
     r.fault_address = hooks_->address;
     r.access = hooks_->access;
@@ -327,8 +350,16 @@ RunResult Process::execute(uint32_t begin, uint32_t until, uint64_t count) {
     r.message = at_eip("hlt instruction", eip - 1);
     r.signal = kSigSegv;
   }
+  for (const auto& [id, observer] : run_observers_) observer(r);
   return r;
 }
+
+int Process::add_run_observer(std::function<void(const RunResult&)> observer) {
+  run_observers_[++next_observer_] = std::move(observer);
+  return next_observer_;
+}
+
+void Process::remove_run_observer(int id) { run_observers_.erase(id); }
 
 RunResult Process::run(const std::vector<std::string>& args, uint32_t stack_offset) {
   if (!prepare(args, stack_offset)) {
@@ -462,6 +493,30 @@ void Process::set_instruction_counting(bool on) {
     hooks_->counter = 0;
   }
 }
+
+uint32_t Process::locate_fault(uint32_t block_start) {
+  hooks_->replaying = true;
+  std::optional<uint32_t> at = replay_faulting_block(
+      uc_, block_start, hooks_->faulting, layout::kSentinel, [this] { drop_translations(); });
+  hooks_->replaying = false;
+  if (!at) return block_start;
+  uc_reg_write(uc_, UC_X86_REG_EIP, &*at);
+  return *at;
+}
+
+void Process::drop_translations() {
+  // Only the code: dropping the engine's whole cache costs far more (it clears all of its
+  // buffer).
+  for (const Segment& seg : image_.segments()) {
+    if ((seg.perms & kExec) != 0 && seg.memsz != 0) {
+      uc_ctl_remove_cache(uc_, uint64_t{seg.vaddr}, uint64_t{seg.vaddr} + seg.memsz);
+    }
+  }
+}
+
+void Process::count_instruction_hook(int delta) { hooks_->instruction_hooks += delta; }
+
+bool Process::replaying() const { return hooks_->replaying; }
 
 uint64_t Process::instructions() const { return hooks_->instructions; }
 void Process::reset_instructions() { hooks_->instructions = 0; }

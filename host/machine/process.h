@@ -4,6 +4,8 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -69,6 +71,21 @@ class Process {
   long double st0() const;
   uint32_t esp() const;
 
+  // Called with the outcome at the end of every run (run, resume, call); returns a number for
+  // remove_run_observer.
+  int add_run_observer(std::function<void(const RunResult&)> observer);
+  void remove_run_observer(int id);
+
+  // Drops the engine's translations of the program's code: hooks added or removed since then
+  // reach all of it (the engine puts them only into code it translates after).
+  void drop_translations();
+  // Whoever hooks every instruction of the program says so while the hook lives (+1, then -1):
+  // the engine then keeps EIP exact, and a memory fault needs no replay of its block.
+  void count_instruction_hook(int delta);
+  // True while a fault's block is replayed to find its instruction: block hooks that count
+  // what the program ran leave those runs out.
+  bool replaying() const;
+
   // Counting every guest instruction (a hook on each one: for benchmarks, not for speed).
   void set_instruction_counting(bool on);
   uint64_t instructions() const;
@@ -91,6 +108,9 @@ class Process {
 
  private:
   RunResult execute(uint32_t begin, uint32_t until, uint64_t count = 0);
+  // The instruction of the block at block_start that made the memory fault just met; EIP is
+  // set to it.
+  uint32_t locate_fault(uint32_t block_start);
   void flatten_segments();
   void map_image();
   void reset_fpu();
@@ -103,6 +123,8 @@ class Process {
   std::unique_ptr<Kernel> kernel_;
   struct Hooks;
   std::unique_ptr<Hooks> hooks_;
+  std::map<int, std::function<void(const RunResult&)>> run_observers_;
+  int next_observer_ = 0;
   std::atomic<bool> stop_requested_{false};
   std::mutex stop_mutex_;
   int32_t stop_status_ = 0;

@@ -39,6 +39,8 @@ constexpr int kHostFailureStatus = 125;
 // A headless run without a scenario's own limit stops after this many frames (ten seconds of
 // the demo's virtual time): nobody can press q there.
 constexpr uint32_t kHeadlessFrameLimit = 600;
+// A year: any longer limit is no limit, and the clocks it is added to stay far from overflow.
+constexpr double kLongestTimeout = 365.0 * 24 * 3600;
 
 struct GuiOptions {
   std::string display = "auto";
@@ -91,10 +93,11 @@ void add_gui_options(CLI::App& app, GuiOptions& o) {
                  "without it none are written)");
   app.add_option("--save-last", o.save_last,
                  "Write the last frame the program presented to this PNG file at the end");
-  app.add_option("--frame-limit", o.frame_limit,
-                 "Stop the run with status 124 when the program presents more frames (default: "
-                 "the scenario's, else 600 headless, none in a window)")
-      ->check(CLI::Range(1u, UINT32_MAX));
+  nuv::cli::add_whole_number(
+      app, "--frame-limit", [&o](uint64_t v) { o.frame_limit = static_cast<uint32_t>(v); }, 1,
+      UINT32_MAX,
+      "Stop the run with status 124 when the program presents more frames (default: the "
+      "scenario's, else 600 headless, none in a window)");
   app.add_option("--font", o.font,
                  std::string("Console font for GUI text (default ") + nuv::kDefaultFontPath + ")");
 }
@@ -142,8 +145,8 @@ bool gui_config_from(const GuiOptions& o, nuv::GuiConfig& config) {
     }
     config.screenshot_dir = o.screenshots;
     if (config.scenario.screenshots.empty()) {
-      std::cerr << "nuvrelos-run: --screenshots: no frames to save (a scenario lists them; "
-                   "--save-last saves the last one)\n";
+      std::cerr << "nuvrelos-run: --screenshots: the scenario lists no frames to save "
+                   "(--save-last saves the last one)\n";
     }
   }
   return true;
@@ -217,8 +220,8 @@ std::string output_loss(int error) {
 
 int main(int argc, char** argv) {
   hold_closed_standard_descriptors();
-  // A reader that goes away is a failed write the guest and the user hear about, not a
-  // silent death of the runner.
+  // A reader that goes away must not kill the runner in the middle of a write: it ends the
+  // guest as SIGPIPE would, then closes the trace and ends with SIGPIPE's status.
   std::signal(SIGPIPE, SIG_IGN);
   CLI::App app{
       "Runs a nuvrelos i386 program on this machine: its console output appears on standard "
@@ -240,15 +243,14 @@ int main(int argc, char** argv) {
                  "named with ! (!usleep)")
       ->type_name("LIST");
   double timeout = 0;
-  int64_t instruction_limit = 0;
+  uint64_t instruction_limit = 0;
   bool through_links = false;
-  app.add_option("--timeout", timeout,
-                 "Stop the run with status 124 after this many seconds of wall-clock time")
-      ->check(CLI::PositiveNumber);
-  app.add_option("--instruction-limit", instruction_limit,
-                 "Stop the run with status 124 after the program executed this many "
-                 "instructions (counting slows the run)")
-      ->check(CLI::Range(int64_t{1}, INT64_MAX));
+  nuv::cli::add_seconds(app, "--timeout", timeout, kLongestTimeout,
+                        "Stop the run with status 124 after this many seconds of wall-clock time");
+  nuv::cli::add_whole_number(
+      app, "--instruction-limit", [&](uint64_t v) { instruction_limit = v; }, 1, INT64_MAX,
+      "Stop the run with status 124 after the program executed this many instructions "
+      "(counting slows the run)");
   app.add_flag("--write-through-links", through_links,
                "writefile writes a file with several hard links in place, so every link sees "
                "the new content (default: replace it atomically; its other links keep the old)");
@@ -256,10 +258,11 @@ int main(int argc, char** argv) {
   add_gui_options(app, gui);
   std::optional<uint16_t> gdb_port;
   std::string record_path;
-  app.add_option("--gdb", gdb_port,
-                 "Wait for gdb on 127.0.0.1:PORT before the first instruction (0: any free "
-                 "port); then `target remote 127.0.0.1:PORT` in gdb")
-      ->check(CLI::Range(0, 65535));
+  nuv::cli::add_whole_number(
+      app, "--gdb", [&](uint64_t v) { gdb_port = static_cast<uint16_t>(v); }, 0, 65535,
+      "Wait for gdb on 127.0.0.1:PORT before the first instruction (0: any free port); then "
+      "`target remote 127.0.0.1:PORT` in gdb")
+      ->type_name("PORT");
   app.add_option("--record", record_path,
                  "Write the input the program received, frame by frame, to this scenario file "
                  "(replay it with --scenario)");
@@ -273,11 +276,23 @@ int main(int argc, char** argv) {
   if (guest_args[0].starts_with("-")) {
     return nuv::cli::usage_error(kCommand, "unknown option " + guest_args[0]);
   }
+  // An option that only refines another does nothing alone: say so rather than ignore it.
+  if (app.count("--profile-format") && measure.profile.empty()) {
+    return nuv::cli::usage_error(kCommand, "--profile-format: only with --profile");
+  }
+  if (!gui.screenshots.empty() && gui.scenario.empty()) {
+    return nuv::cli::usage_error(kCommand,
+                                 "--screenshots: only with --scenario (its list names the frames; "
+                                 "--save-last saves the last one)");
+  }
   nuv::TraceFilter filter;
   try {
     filter = nuv::TraceFilter::parse(trace_filter);
   } catch (const std::invalid_argument& e) {
     return nuv::cli::usage_error(kCommand, std::string("--trace-filter: ") + e.what());
+  }
+  if (app.count("--trace-filter") && trace_path.empty() && !strace) {
+    return nuv::cli::usage_error(kCommand, "--trace-filter: only with --trace or --strace");
   }
 
   nuv::KernelConfig config;
@@ -318,9 +333,11 @@ int main(int argc, char** argv) {
     // The guest's console output is written unbuffered; a trace on the same stream keeps pace.
     process->kernel().add_observer(
         nuv::trace_writer(trace.file, nuv::TraceFormat::JsonLines, filter, trace.file == stdout));
-    // The first failed write says why; the stream remembers only that something failed.
-    process->kernel().add_observer([&trace, &trace_error](const nuv::ServiceCall&) {
+    // The first failed write says why; the stream remembers only that something failed. A
+    // trace whose reader went away ends the run as the console's does.
+    process->kernel().add_observer([&trace, &trace_error, &process](const nuv::ServiceCall&) {
       if (trace_error == 0 && std::ferror(trace.file)) trace_error = errno != 0 ? errno : EIO;
+      if (trace_error == EPIPE) process->kernel().end_by_signal(SIGPIPE);
     });
   }
   if (strace) {
@@ -335,9 +352,7 @@ int main(int argc, char** argv) {
   }
   if (!record_path.empty()) process->kernel().compositor().set_recording(true);
   std::FILE* trace_out = trace.file;
-  if (instruction_limit > 0) {
-    process->set_instruction_limit(static_cast<uint64_t>(instruction_limit));
-  }
+  if (instruction_limit > 0) process->set_instruction_limit(instruction_limit);
   nuv::RunResult r;
   if (gdb_port) {
     nuv::runner::DebugOutcome o =
@@ -355,6 +370,11 @@ int main(int argc, char** argv) {
     r = process->run(guest_args);
   }
   if (!gui.save_last.empty()) save_last_frame(*process, gui.save_last);
+  bool screenshot_failed = false;
+  for (const std::string& line :
+       process->kernel().compositor().finish_screenshots(&screenshot_failed)) {
+    std::cerr << "nuvrelos-run: " << line << "\n";
+  }
   // The measurements of a run that went wrong are still worth having: written in every case.
   bool measured = measures->finish();
   if (!record_path.empty() && !nuv::runner::write_recording(*process, record_path) &&
@@ -362,6 +382,7 @@ int main(int argc, char** argv) {
     return kHostFailureStatus;
   }
   int status = kFaultStatus;
+  if (screenshot_failed && r.end == nuv::RunResult::End::Exited) return kHostFailureStatus;
   switch (r.end) {
     case nuv::RunResult::End::Exited:
       status = static_cast<int>(static_cast<uint32_t>(r.status) & 0xFF);
@@ -379,7 +400,11 @@ int main(int argc, char** argv) {
   }
   // What could not be delivered is said last, where the user looks, and changes the status.
   const nuv::Kernel& kernel = process->kernel();
-  if (kernel.output_error() != 0) {
+  // A reader that went away ends the run quietly, as SIGPIPE ends a native program.
+  const int broken_pipe_status = 128 + SIGPIPE;
+  if (kernel.output_error() == EPIPE) {
+    status = broken_pipe_status;
+  } else if (kernel.output_error() != 0) {
     std::cerr << "nuvrelos-run: " << output_loss(kernel.output_error()) << ": "
               << kernel.output_lost() << " bytes of the program's output were lost\n";
     status = kHostFailureStatus;
@@ -389,12 +414,17 @@ int main(int argc, char** argv) {
     if ((std::fflush(trace.file) != 0 || std::ferror(trace.file)) && trace_error == 0) {
       trace_error = errno != 0 ? errno : EIO;
     }
-    if (trace_error != 0) {
+    if (trace_error == EPIPE) {
+      status = broken_pipe_status;
+    } else if (trace_error != 0) {
       std::cerr << "nuvrelos-run: cannot write the trace file " << trace_path << ": "
                 << std::strerror(trace_error) << "; the trace is incomplete\n";
       status = kHostFailureStatus;
     }
   }
-  if (strace && (std::fflush(stderr) != 0 || std::ferror(stderr))) status = kHostFailureStatus;
+  errno = 0;
+  if (strace && (std::fflush(stderr) != 0 || std::ferror(stderr))) {
+    status = errno == EPIPE ? broken_pipe_status : kHostFailureStatus;
+  }
   return measured ? status : kHostFailureStatus;
 }
