@@ -17,27 +17,27 @@ namespace {
 // Errors are noted instead; a window that is gone ends the run as a closed one does.
 std::atomic<bool> g_window_lost{false};
 
-int on_x_error(Display*, XErrorEvent* error) {
+int on_x_error(::Display*, XErrorEvent* error) {
   if (error->error_code == BadWindow || error->error_code == BadDrawable) g_window_lost = true;
   return 0;
 }
 
 // The connection itself is gone (xdotool windowkill, the server ended): the window with it.
-int on_x_connection_lost(Display*) {
+int on_x_connection_lost(::Display*) {
   g_window_lost = true;
   return 0;
 }
 
-void on_x_connection_exit(Display*, void*) { g_window_lost = true; }
+void on_x_connection_exit(::Display*, void*) { g_window_lost = true; }
 
 // SDL has loaded Xlib when it talks to an X server (not on Wayland). `display` is SDL's
 // connection, or null.
-void catch_x_errors(Display* display) {
+void catch_x_errors(::Display* display) {
   void* x11 = ::dlopen("libX11.so.6", RTLD_NOW | RTLD_NOLOAD);
   if (x11 == nullptr) return;
   using SetHandler = XErrorHandler (*)(XErrorHandler);
   using SetIoHandler = XIOErrorHandler (*)(XIOErrorHandler);
-  using SetExitHandler = void (*)(Display*, XIOErrorExitHandler, void*);
+  using SetExitHandler = void (*)(::Display*, XIOErrorExitHandler, void*);
   if (auto set = reinterpret_cast<SetHandler>(::dlsym(x11, "XSetErrorHandler"))) set(on_x_error);
   // Xlib before 1.7 has no exit handler: a lost connection still ends the process there.
   auto set_exit = reinterpret_cast<SetExitHandler>(::dlsym(x11, "XSetIOErrorExitHandler"));
@@ -76,7 +76,7 @@ int32_t buttons_of(uint32_t sdl_state) {
 const SdlLibrary* g_sdl = nullptr;
 const SdlLibrary& sdl() { return *g_sdl; }
 
-Display* x11_display(SDL_Window* window) {
+::Display* x11_display(SDL_Window* window) {
   SDL_SysWMinfo info;
   SDL_VERSION(&info.version);
   if (sdl().GetWindowWMInfo(window, &info) != SDL_TRUE || info.subsystem != SDL_SYSWM_X11) {
