@@ -16,6 +16,7 @@
 #include "host/kernel/kernel.h"
 
 struct uc_struct;
+struct uc_context;
 
 namespace nuv {
 
@@ -39,7 +40,8 @@ constexpr uint32_t kStackTop = 0xC0000000;
 constexpr uint32_t kStackSize = 0x00100000;
 constexpr uint32_t kScratchBase = 0xD0000000;  // harness: arguments and test data
 constexpr uint32_t kScratchSize = 0x00400000;
-constexpr uint32_t kSentinel = 0xF0000000;  // return address of harness calls
+constexpr uint32_t kSentinel = 0xF0000000;         // return address of harness calls
+constexpr uint32_t kDescriptorTable = 0xF0001000;  // the processor's, read-only to the program
 }  // namespace layout
 
 class Process {
@@ -90,12 +92,14 @@ class Process {
 
  private:
   RunResult execute(uint32_t begin, uint32_t until, uint64_t count = 0);
-  void flatten_segments();
+  void enter_user_mode();
+  void reset_user_state();
   void map_image();
   void install_hooks();
 
   ElfImage image_;
   uc_struct* uc_ = nullptr;
+  uc_context* fresh_cpu_ = nullptr;  // the CPU as set up, for a start after a fault
   std::unique_ptr<GuestMemory> memory_;
   std::unique_ptr<Kernel> kernel_;
   struct Hooks;

@@ -31,7 +31,7 @@
 namespace {
 
 constexpr const char* kCommand = "nuvrelos-run";
-constexpr int kFaultStatus = 139;
+constexpr int kFaultSignal = SIGSEGV;
 // The program ran, but the runner lost some of what it had to deliver (console output, the
 // trace): its own failure, as for a host failure behind the GUI.
 constexpr int kHostFailureStatus = 125;
@@ -341,7 +341,7 @@ int main(int argc, char** argv) {
       r.end == nuv::RunResult::End::Exited) {
     return kHostFailureStatus;
   }
-  int status = kFaultStatus;
+  int status = 128 + kFaultSignal;
   switch (r.end) {
     case nuv::RunResult::End::Exited:
       status = static_cast<int>(static_cast<uint32_t>(r.status) & 0xFF);
@@ -354,7 +354,8 @@ int main(int argc, char** argv) {
     case nuv::RunResult::End::Paused:
     case nuv::RunResult::End::Fault:
       nuv::runner::report_crash(*process, r, trace_out);
-      status = kFaultStatus;
+      // As the shell reports a native process the signal ended: 139 SIGSEGV, 132 SIGILL...
+      status = 128 + (r.signal != 0 ? r.signal : kFaultSignal);
       break;
   }
   // What could not be delivered is said last, where the user looks, and changes the status.
