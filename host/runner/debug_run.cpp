@@ -31,7 +31,10 @@ void report_crash(Process& process, const RunResult& fault, std::FILE* trace) {
   debug::CrashReport report = debug::make_crash_report(process, what, info.get());
   std::cerr << debug::format_crash_report(report) << std::flush;
   if (trace) {
-    std::string record = debug::crash_record(report).dump() + "\n";
+    // Whatever a name held, the record is written: bytes that are not UTF-8 are replaced.
+    std::string record =
+        debug::crash_record(report).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) +
+        "\n";
     std::fwrite(record.data(), 1, record.size(), trace);
     std::fflush(trace);
   }

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <iostream>
 
+#include "host/emu/printable.h"
 #include "host/measure/lcov.h"
 #include "host/measure/profile_writers.h"
 
@@ -53,7 +54,11 @@ bool RunMeasures::finish() {
   bool ok = true;
   if (coverage_) {
     LineCoverage cov = line_coverage(map_, coverage_->blocks());
-    keep_files(cov, [](const std::string& f) { return std::filesystem::is_regular_file(f); });
+    // genhtml shows the sources it can open by the names the file gives, so a source whose
+    // path would need escaping is left out with those that are not on this machine.
+    keep_files(cov, [](const std::string& f) {
+      return printable(f) == f && std::filesystem::is_regular_file(f);
+    });
     write_lcov(coverage_out_, lcov_test_name(std::filesystem::path(program_).stem().string()), cov);
     coverage_out_.close();
     if (!coverage_out_) {
