@@ -236,7 +236,8 @@ int32_t Compositor::peek_event(int32_t handle, GuiEventRecord* out, bool wait) {
   release_scenario_events();
   if (w->events.empty()) pump_display(0);
   // Only the shown window receives input, so only it is worth waiting for.
-  while (wait && w->events.empty() && display_ && handle == shown_ && !ended_) {
+  while (wait && w->events.empty() && display_ && handle == shown_ && !ended_ &&
+         !(stop_check_ && stop_check_())) {
     pump_display(100);
   }
   if (w->events.empty()) return 0;

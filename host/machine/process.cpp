@@ -553,6 +553,7 @@ void Process::request_stop(int32_t status, const std::string& message) {
       stop_requested_ = true;
     }
   }
+  kernel_->stop_request().raise();
   uc_emu_stop(uc_);
 }
 

@@ -62,7 +62,7 @@ DebugOutcome run_under_gdb(Process& process, const std::vector<std::string>& arg
             << " (target remote 127.0.0.1:" << server->port() << ")\n"
             << std::flush;
   debug::ProcessTarget target(process);
-  debug::GdbServer::End end = server->serve(target);
+  debug::GdbServer::End end = server->serve(target, process.kernel().stop_request().fd());
   if (target.fatal_signal() != 0) {
     report_crash(process, target.last_result(), trace);
     out.status = 128 + target.fatal_signal();
@@ -76,7 +76,8 @@ DebugOutcome run_under_gdb(Process& process, const std::vector<std::string>& arg
     out.status = kKilledStatus;
     return out;
   }
-  // Detached, or the debugger went away: the program goes on by itself.
+  // Detached, or the debugger went away: the program goes on by itself. (Asked to end while
+  // the debugger held it, it ends at once: the run sees the stop request.)
   target.clear_points();
   out.result = process.resume();
   return out;

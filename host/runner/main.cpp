@@ -229,7 +229,8 @@ int main(int argc, char** argv) {
   int64_t instruction_limit = 0;
   bool through_links = false;
   app.add_option("--timeout", timeout,
-                 "Stop the run with status 124 after this many seconds of wall-clock time")
+                 "Stop the run with status 124 after this many seconds of wall-clock time "
+                 "(under --gdb too, stopped at a breakpoint or not)")
       ->check(CLI::PositiveNumber);
   app.add_option("--instruction-limit", instruction_limit,
                  "Stop the run with status 124 after the program executed this many "
@@ -319,6 +320,11 @@ int main(int argc, char** argv) {
     process->set_instruction_limit(static_cast<uint64_t>(instruction_limit));
   }
   nuv::RunResult r;
+  // Under gdb too: the time limit is wall-clock time, stopped at a breakpoint or not, so that
+  // a run that gdb left, or a debugger that went silent, still ends.
+  std::optional<std::chrono::duration<double>> limit;
+  if (timeout > 0) limit = std::chrono::duration<double>(timeout);
+  nuv::Watchdog watchdog(*process, limit);
   if (gdb_port) {
     nuv::runner::DebugOutcome o =
         nuv::runner::run_under_gdb(*process, guest_args, *gdb_port, trace_out);
@@ -329,9 +335,6 @@ int main(int argc, char** argv) {
     }
     r = *o.result;
   } else {
-    std::optional<std::chrono::duration<double>> limit;
-    if (timeout > 0) limit = std::chrono::duration<double>(timeout);
-    nuv::Watchdog watchdog(*process, limit);
     r = process->run(guest_args);
   }
   if (!gui.save_last.empty()) save_last_frame(*process, gui.save_last);
