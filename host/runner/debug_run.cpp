@@ -1,11 +1,11 @@
 #include "host/runner/debug_run.h"
 
-#include <fstream>
 #include <iostream>
 #include <nlohmann/json.hpp>
 
 #include "host/debug/crash_report.h"
 #include "host/debug/gdb_server.h"
+#include "host/emu/replaced_file.h"
 #include "host/gui/compositor.h"
 #include "host/gui/scenario.h"
 
@@ -93,13 +93,15 @@ bool write_recording(Process& process, const std::string& path) {
   }
   nlohmann::json doc = recorded_scenario(c.received(), width, height, c.frames_presented());
   if (!picture) doc.erase("size");
-  std::ofstream file(path, std::ios::out | std::ios::trunc);
-  file << doc.dump(2) << '\n';
-  if (!file.flush()) {
-    std::cerr << "nuvrelos-run: --record: cannot write " << path << "\n";
-    return false;
+  ReplacedFile file("the recording");
+  std::string why;
+  bool ok = file.open(path, why);
+  if (ok) {
+    file.write(doc.dump(2) + '\n');
+    ok = file.commit(why);
   }
-  return true;
+  if (!ok) std::cerr << "nuvrelos-run: --record: " << why << "\n";
+  return ok;
 }
 
 }  // namespace nuv::runner

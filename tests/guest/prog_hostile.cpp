@@ -33,7 +33,7 @@ int sleep_in_window() {
 
 int overwrite(const char *path) {
   const char forged[] = "forged by the program\n";
-  return writefile(path, forged, sizeof forged - 1) == 0 ? 0 : 1;
+  return writefile(path, forged, sizeof forged - 1) >= 0 ? 0 : 1;
 }
 
 int deep(int levels) {
@@ -41,7 +41,7 @@ int deep(int levels) {
   for (int i = 0; i < levels; ++i) {
     if (mkdir("d") != 0 || chdir("d") != 0) return 10 + i % 100;
   }
-  if (writefile("leaf", leaf, sizeof leaf - 1) != 0) return 4;
+  if (writefile("leaf", leaf, sizeof leaf - 1) < 0) return 4;
   static char cwd[4096];
   if (getcwd(cwd, sizeof cwd) < 0 || strlen(cwd) != static_cast<size_t>(levels) * 2) return 5;
   for (int i = 0; i < levels; ++i) {
