@@ -123,7 +123,7 @@ void Process::Hooks::refuse(uc_engine* uc, const char* what, int signo) {
   uc_emu_stop(uc);
 }
 
-Process::Process(const std::string& executable, KernelConfig config)
+Process::Process(const std::string& executable, KernelConfig config, uint64_t memory_limit)
     : image_(ElfImage::load(executable)), hooks_(std::make_unique<Hooks>()) {
   hooks_->process = this;
   if (uc_open(UC_ARCH_X86, UC_MODE_32, &uc_) != UC_ERR_OK) {
@@ -133,7 +133,7 @@ Process::Process(const std::string& executable, KernelConfig config)
   // constructor that throws.
   try {
     memory_ = std::make_unique<GuestMemory>(uc_);
-    map_image();
+    map_image(memory_limit);
     enter_user_mode();
     kernel_ = std::make_unique<Kernel>(*memory_, std::move(config));
     kernel_->stop_cpu = [this] { uc_emu_stop(uc_); };
@@ -315,7 +315,7 @@ Process::~Process() {
   if (uc_) uc_close(uc_);
 }
 
-void Process::map_image() {
+void Process::map_image(uint64_t memory_limit) {
   struct Reserved {
     uint32_t begin;
     uint64_t end;
@@ -339,6 +339,19 @@ void Process::map_image() {
         throw LoadError(image_.path() + what);
       }
     }
+  }
+  // Refused before anything is mapped: the host keeps a program's memory for it as soon as
+  // the program touches it, and nothing else bounds a .bss.
+  uint64_t needed = layout::kStackSize;
+  for (const Segment& seg : image_.segments()) {
+    needed += page_up(uint64_t{seg.vaddr} + seg.memsz) - page_down(seg.vaddr);
+  }
+  if (needed > memory_limit) {
+    constexpr uint64_t kMiB = 1 << 20;
+    throw LoadError(image_.path() + ": the program needs " +
+                    std::to_string((needed + kMiB - 1) / kMiB) +
+                    " MiB of memory (its segments and stack), more than the limit of " +
+                    std::to_string(memory_limit / kMiB) + " MiB (--memory-limit)");
   }
   for (const Segment& seg : image_.segments()) {
     uint32_t begin = page_down(seg.vaddr);

@@ -44,9 +44,16 @@ constexpr uint32_t kSentinel = 0xF0000000;         // return address of harness 
 constexpr uint32_t kDescriptorTable = 0xF0001000;  // the processor's, read-only to the program
 }  // namespace layout
 
+// The most memory a program may have (its segments and its stack) unless the runner is told
+// otherwise: far more than any program of the system needs, and well within a workstation's.
+constexpr uint64_t kDefaultMemoryLimit = uint64_t{1} << 30;
+
 class Process {
  public:
-  Process(const std::string& executable, KernelConfig config);
+  // Throws LoadError for an executable that cannot run here, among them one whose segments
+  // and stack need more than memory_limit bytes.
+  Process(const std::string& executable, KernelConfig config,
+          uint64_t memory_limit = kDefaultMemoryLimit);
   ~Process();
   Process(const Process&) = delete;
   Process& operator=(const Process&) = delete;
@@ -94,7 +101,7 @@ class Process {
   RunResult execute(uint32_t begin, uint32_t until, uint64_t count = 0);
   void enter_user_mode();
   void reset_user_state();
-  void map_image();
+  void map_image(uint64_t memory_limit);
   void install_hooks();
 
   ElfImage image_;

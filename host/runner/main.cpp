@@ -6,6 +6,7 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -137,6 +138,26 @@ bool gui_config_from(const GuiOptions& o, nuv::GuiConfig& config) {
   return true;
 }
 
+// "4096", "512K", "64M", "2G": a size in bytes, from 4 MiB to 4 GiB, or nullopt.
+std::optional<uint64_t> memory_size(const std::string& text) {
+  uint64_t value = 0;
+  size_t i = 0;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9' && value < (uint64_t{1} << 40); ++i) {
+    value = value * 10 + static_cast<uint64_t>(text[i] - '0');
+  }
+  if (i == 0 || text.size() - i > 1) return std::nullopt;
+  if (i < text.size()) {
+    const std::string units = "KMG";
+    size_t unit = units.find(static_cast<char>(std::toupper(static_cast<unsigned char>(text[i]))));
+    if (unit == std::string::npos || value > (uint64_t{4} << 30) >> (10 * (unit + 1))) {
+      return std::nullopt;
+    }
+    value <<= 10 * (unit + 1);
+  }
+  if (value < (uint64_t{4} << 20) || value > (uint64_t{4} << 30)) return std::nullopt;
+  return value;
+}
+
 // False when the frame could not be written (the previous file then stays).
 bool save_last_frame(nuv::Process& process, const std::string& path) {
   const nuv::Compositor& c = process.kernel().compositor();
@@ -254,6 +275,20 @@ int main(int argc, char** argv) {
                  "Stop the run with status 124 after the program executed this many "
                  "instructions (counting slows the run)")
       ->check(CLI::Range(int64_t{1}, INT64_MAX));
+  uint64_t memory_limit = nuv::kDefaultMemoryLimit;
+  app.add_option_function<std::string>(
+         "--memory-limit",
+         [&memory_limit](const std::string& v) {
+           if (auto bytes = memory_size(v)) {
+             memory_limit = *bytes;
+             return;
+           }
+           throw CLI::ValidationError("--memory-limit",
+                                      "must be a size from 4M to 4G, in bytes or with K, M or G");
+         },
+         "Refuse a program whose segments and stack need more memory than this (default 1G; "
+         "K, M and G are binary multiples)")
+      ->type_name("SIZE");
   app.add_flag("--write-through-links", through_links,
                "writefile writes a file with several hard links in place, so every link sees "
                "the new content (default: replace it atomically; its other links keep the old)");
@@ -291,7 +326,7 @@ int main(int argc, char** argv) {
   if (!gui_config_from(gui, config.gui)) return nuv::cli::kUsageStatus;
   std::unique_ptr<nuv::Process> process;
   try {
-    process = std::make_unique<nuv::Process>(guest_args[0], config);
+    process = std::make_unique<nuv::Process>(guest_args[0], config, memory_limit);
   } catch (const nuv::LoadError& e) {
     std::cerr << kCommand << ": " << e.what() << "\n";
     return nuv::cli::load_failure_status(e);
