@@ -115,7 +115,7 @@ TEST(RunnerStops, EveryStopEndsTheRunWhateverTheProgramIsBlockedIn) {
   // would (never, for most of these), and in the tenths of a second a stop takes when idle.
   constexpr auto kPromptly = 10s;
   const std::string hostile = guest_program("prog_hostile");
-  enum class Holder { None, Debugger };
+  enum class Holder { None, Debugger, DebuggerThatLeaves };
   struct Case {
     std::string name;
     std::vector<std::string> args;
@@ -159,6 +159,12 @@ TEST(RunnerStops, EveryStopEndsTheRunWhateverTheProgramIsBlockedIn) {
        SIGHUP,
        Holder::Debugger,
        129},
+      {"a time limit, after the debugger detached",
+       {"--timeout", "1", "--gdb", "0", hostile, "flood"},
+       "waiting for gdb",
+       0,
+       Holder::DebuggerThatLeaves,
+       124},
       {"a time limit, sleeping in a window",
        {"--timeout", "1", "--display", "window", hostile, "sleep-in-window"},
        "",
@@ -181,7 +187,12 @@ TEST(RunnerStops, EveryStopEndsTheRunWhateverTheProgramIsBlockedIn) {
       ASSERT_TRUE(runner.says(c.ready)) << runner.err();
     }
     int debugger = -1;
-    if (c.holder == Holder::Debugger) debugger = connect_to(port_of(runner.err()));
+    if (c.holder != Holder::None) debugger = connect_to(port_of(runner.err()));
+    if (c.holder == Holder::DebuggerThatLeaves) {
+      // The program runs on by itself after a detach, into the pipe nobody reads.
+      const std::string detach = "$D#44";
+      ASSERT_EQ(::send(debugger, detach.data(), detach.size(), MSG_NOSIGNAL), 5);
+    }
     if (c.signo == 0) {
       // Long enough for the pipe to fill, or the window to open.
       EXPECT_EQ(runner.wait_exit(500ms), std::nullopt) << "it ended before the limit";
