@@ -106,6 +106,26 @@ TEST(HostResources, AProgramNeedingMoreThanTheMemoryLimitIsRefusedAtLoad) {
   EXPECT_EQ(small.status, 3) << "a small program fits a small limit: " << small.err;
 }
 
+TEST(HostResources, AFontThatIsThereButCannotBeReadIsNotCalledMissing) {
+  ScratchDir dir;
+  spit(dir.path / "font.psf", "not a font at all");
+  struct Case {
+    std::string name;
+    std::string font;
+    bool hint;  // the package that has the fonts is named
+  };
+  const Case cases[] = {{"a missing font", (dir.path / "missing.psf").string(), true},
+                        {"a directory", dir.path.string(), false},
+                        {"a damaged font", (dir.path / "font.psf").string(), false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Outcome o = shell(quoted(runner_path()) + " --display headless --font " + quoted(c.font) + " " +
+                      quoted(guest_program("stack_demo")) + " >/dev/null");
+    EXPECT_EQ(o.status, 125) << o.err;
+    EXPECT_EQ(o.err.find("console-setup-linux") != std::string::npos, c.hint) << o.err;
+  }
+}
+
 TEST(KernelWrites, AReadIntoCodeIsWhatTheProgramRunsNext) {
   ScratchDir dir;
   // The program's code made writable, as a program that patches itself is linked.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cinttypes>
 #include <cstdio>
+#include <filesystem>
 
 #include "host/abi/errors.h"
 #include "host/gui/canvas.h"
@@ -72,9 +73,14 @@ bool Compositor::prepare_font() {
   try {
     font_ = load_psf_font(config_.font_path);
   } catch (const FontError& e) {
-    host_failure(std::string(e.what()) +
-                 " (the console fonts come with the Debian package console-setup-linux, which "
-                 "scripts/setup installs)");
+    // The package is the answer only when the font is not there; a font that is there but
+    // cannot be read says why, and no more.
+    std::error_code ec;
+    bool missing = !std::filesystem::exists(config_.font_path, ec) && !ec;
+    host_failure(std::string(e.what()) + (missing
+                                              ? " (the console fonts come with the Debian package "
+                                                "console-setup-linux, which scripts/setup installs)"
+                                              : ""));
     return false;
   }
   return true;
