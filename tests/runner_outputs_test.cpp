@@ -75,19 +75,27 @@ TEST(RunnerOutputs, AKilledRunLeavesThePreviousResultsAndNoPartialFile) {
       spit(file, "the last run's\n");
       std::string cmd = "exec " + quoted(runner_path()) + " " + o.option + " " +
                         quoted(file.string()) + " " + quoted(guest_program("prog_spin")) +
-                        " calls >/dev/null 2>/dev/null";
+                        " calls >" + quoted((dir.path / "out").string()) + " 2>" +
+                        quoted((dir.path / "err").string());
       pid_t child = ::fork();
       if (child == 0) {
         ::execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char*>(nullptr));
         ::_exit(127);
       }
-      // Long enough for the run to have begun writing.
-      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      // The program runs once it says so: its outputs are open, the runner's signals caught.
+      for (auto deadline = std::chrono::steady_clock::now() + kPatience;
+           slurp(dir.path / "out").empty() && std::chrono::steady_clock::now() < deadline;) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
       ::kill(child, c.signo);
       int raw = 0;
       ::waitpid(child, &raw, 0);
       int status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
-      EXPECT_EQ(status, c.status);
+      std::string err = slurp(dir.path / "err");
+      fs::remove(dir.path / "err");
+      fs::remove(dir.path / "out");
+      EXPECT_EQ(status, c.status) << err;
       if (c.replaced) {
         EXPECT_TRUE(slurp(file).starts_with(o.begins)) << slurp(file).substr(0, 200);
       } else {
