@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "host/debug/cpu_state.h"
+#include "host/emu/printable.h"
 
 namespace nuv::debug {
 
@@ -91,7 +92,9 @@ std::string format_crash_report(const CrashReport& r) {
   }
   s += prefix + "  backtrace:\n";
   for (size_t i = 0; i < r.backtrace.size(); ++i) {
-    s += prefix + "    #" + std::to_string(i) + " " + describe(r.backtrace[i]) + "\n";
+    // Function names and source paths are the program's: one may hold a terminal's escape
+    // sequence or a newline that forges a line of this report.
+    s += prefix + "    #" + std::to_string(i) + " " + printable(describe(r.backtrace[i])) + "\n";
   }
   return s;
 }
@@ -101,10 +104,11 @@ nlohmann::json crash_record(const CrashReport& r) {
   for (const auto& [name, value] : r.registers) regs[name] = value;
   nlohmann::json frames = nlohmann::json::array();
   for (const Frame& f : r.backtrace) {
-    nlohmann::json frame{{"pc", f.pc},
-                         {"function", f.function ? nlohmann::json(f.function->name) : nullptr}};
+    nlohmann::json frame{
+        {"pc", f.pc},
+        {"function", f.function ? nlohmann::json(printable(f.function->name)) : nullptr}};
     if (f.line) {
-      frame["file"] = f.line->file;
+      frame["file"] = printable(f.line->file);
       frame["line"] = f.line->line;
     }
     frames.push_back(frame);

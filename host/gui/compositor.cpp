@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cinttypes>
 #include <cstdio>
+#include <filesystem>
 
 #include "host/abi/errors.h"
 #include "host/gui/canvas.h"
@@ -72,9 +73,14 @@ bool Compositor::prepare_font() {
   try {
     font_ = load_psf_font(config_.font_path);
   } catch (const FontError& e) {
-    host_failure(std::string(e.what()) +
-                 " (the console fonts come with the Debian package console-setup-linux, which "
-                 "scripts/setup installs)");
+    // The package is the answer only when the font is not there; a font that is there but
+    // cannot be read says why, and no more.
+    std::error_code ec;
+    bool missing = !std::filesystem::exists(config_.font_path, ec) && !ec;
+    host_failure(std::string(e.what()) + (missing
+                                              ? " (the console fonts come with the Debian package "
+                                                "console-setup-linux, which scripts/setup installs)"
+                                              : ""));
     return false;
   }
   return true;
@@ -272,7 +278,8 @@ int32_t Compositor::peek_event(int32_t handle, GuiEventRecord* out, bool wait) {
   release_scenario_events();
   if (w->events.empty()) pump_display(0);
   // Only the shown window receives input, so only it is worth waiting for.
-  while (wait && w->events.empty() && display_ && handle == shown_ && !ended_) {
+  while (wait && w->events.empty() && display_ && handle == shown_ && !ended_ &&
+         !(stop_check_ && stop_check_())) {
     pump_display(100);
   }
   if (w->events.empty()) return 0;

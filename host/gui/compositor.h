@@ -97,6 +97,8 @@ class Compositor {
   // Keeps every event the program takes from the shown window, with the frame it took it in:
   // played back as a scenario, the same events reach the program in the same frames.
   void set_recording(bool on) { recording_ = on; }
+  // Asked while waiting for the user: true ends the wait (the run is to end).
+  void set_stop_check(std::function<bool()> check) { stop_check_ = std::move(check); }
   const std::vector<ScenarioEvent>& received() const { return received_; }
 
  private:
@@ -125,6 +127,7 @@ class Compositor {
   int32_t last_buttons_ = 0;
   bool recording_ = false;
   std::vector<ScenarioEvent> received_;
+  std::function<bool()> stop_check_;
 };
 
 }  // namespace nuv

@@ -32,6 +32,7 @@ Kernel::Kernel(GuestMemory& memory, KernelConfig config)
   compositor_ = std::make_unique<Compositor>(
       config_.gui,
       [this](int32_t status, std::string message) { end_run(status, std::move(message)); });
+  compositor_->set_stop_check([this] { return stop_request_.raised(); });
   script_failures(config_.gui.scenario);
 }
 
@@ -55,7 +56,10 @@ Compositor& Kernel::compositor() { return *compositor_; }
 
 int32_t Kernel::write_host_stdout(std::string_view bytes) {
   // Unbuffered, like the guest's own writes: output interleaves correctly with the trace.
+  // A write blocked on a full pipe is interrupted by a signal when the run is asked to end;
+  // it then gives up (what is lost then is the stop's doing, not a host failure).
   while (!bytes.empty()) {
+    if (stop_request_.raised()) return err::kEIO;
     ssize_t n = ::write(STDOUT_FILENO, bytes.data(), bytes.size());
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {

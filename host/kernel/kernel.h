@@ -16,6 +16,7 @@
 #include "host/kernel/descriptors.h"
 #include "host/kernel/root_fs.h"
 #include "host/kernel/service_call.h"
+#include "host/kernel/stop_request.h"
 
 namespace nuv {
 
@@ -91,6 +92,10 @@ class Kernel {
   Compositor& compositor();
   const KernelConfig& config() const { return config_; }
 
+  // Set from outside the guest to end the run: every wait of the kernel's (a console write to
+  // a full pipe, a sleep in a window, a wait for input) gives up once it is raised.
+  StopRequest& stop_request() { return stop_request_; }
+
   // Virtual time in microseconds: usleep advances it; it really sleeps when a window shows.
   uint64_t clock_us() const { return clock_us_; }
   void advance_clock(uint64_t us) { clock_us_ += us; }
@@ -102,6 +107,7 @@ class Kernel {
 
   GuestMemory& memory_;
   KernelConfig config_;
+  StopRequest stop_request_;
   RootFs fs_;
   Descriptors files_;
   std::unique_ptr<Compositor> compositor_;

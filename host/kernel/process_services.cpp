@@ -1,7 +1,6 @@
 // Process, console and timing services, and the services that have nothing behind them on
 // this platform.
 #include <chrono>
-#include <thread>
 
 #include "host/abi/errors.h"
 #include "host/gui/compositor.h"
@@ -24,8 +23,9 @@ int32_t svc_getkey(Kernel& k, const Slots&) {
 
 int32_t svc_usleep(Kernel& k, const Slots& s) {
   k.advance_clock(s[0]);
-  // Nobody watches a headless run: its time is virtual and costs nothing.
-  if (k.compositor().showing_window()) std::this_thread::sleep_for(std::chrono::microseconds(s[0]));
+  // Nobody watches a headless run: its time is virtual and costs nothing. A window's sleep is
+  // real, and ends early when the run is asked to end.
+  if (k.compositor().showing_window()) k.stop_request().sleep_for(std::chrono::microseconds(s[0]));
   return 0;
 }
 

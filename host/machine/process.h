@@ -18,6 +18,7 @@
 #include "host/kernel/kernel.h"
 
 struct uc_struct;
+struct uc_context;
 
 namespace nuv {
 
@@ -42,12 +43,20 @@ constexpr uint32_t kStackSize = 0x00100000;       // unless the program asks for
 constexpr uint32_t kStackSizeLimit = 0x10000000;  // the most it may ask for: 256 MiB
 constexpr uint32_t kScratchBase = 0xD0000000;     // harness: arguments and test data
 constexpr uint32_t kScratchSize = 0x00400000;
-constexpr uint32_t kSentinel = 0xF0000000;  // return address of harness calls
+constexpr uint32_t kSentinel = 0xF0000000;         // return address of harness calls
+constexpr uint32_t kDescriptorTable = 0xF0001000;  // the processor's, read-only to the program
 }  // namespace layout
+
+// The most memory a program may have (its segments and its stack) unless the runner is told
+// otherwise: far more than any program of the system needs, and well within a workstation's.
+constexpr uint64_t kDefaultMemoryLimit = uint64_t{1} << 30;
 
 class Process {
  public:
-  Process(const std::string& executable, KernelConfig config);
+  // Throws LoadError for an executable that cannot run here, among them one whose segments
+  // and stack need more than memory_limit bytes.
+  Process(const std::string& executable, KernelConfig config,
+          uint64_t memory_limit = kDefaultMemoryLimit);
   ~Process();
   Process(const Process&) = delete;
   Process& operator=(const Process&) = delete;
@@ -111,14 +120,16 @@ class Process {
   // The instruction of the block at block_start that made the memory fault just met; EIP is
   // set to it.
   uint32_t locate_fault(uint32_t block_start);
-  void flatten_segments();
-  void map_image();
+  void enter_user_mode();
+  void reset_user_state();
   void reset_fpu();
+  void map_image(uint64_t memory_limit);
   void install_hooks();
 
   ElfImage image_;
   uint32_t stack_size_ = layout::kStackSize;  // below layout::kStackTop
   uc_struct* uc_ = nullptr;
+  uc_context* fresh_cpu_ = nullptr;  // the CPU as set up, for a start after a fault
   std::unique_ptr<GuestMemory> memory_;
   std::unique_ptr<Kernel> kernel_;
   struct Hooks;

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <map>
 
+#include "host/emu/printable.h"
+
 namespace nuv {
 
 ExecutionCounts::ExecutionCounts(const std::vector<CodeBlock>& ran) {
@@ -80,16 +82,17 @@ std::string lcov_test_name(std::string_view name) {
 void write_lcov(std::ostream& out, std::string_view test_name, const LineCoverage& coverage) {
   for (const auto& [file, cov] : coverage) {
     out << "TN:" << test_name << "\n";
-    out << "SF:" << file << "\n";
+    // Paths and names are the program's: made printable, none can end a line or a record.
+    out << "SF:" << printable(file) << "\n";
     // genhtml lists functions in the order given; by line reads like the source.
     std::vector<std::pair<std::string, FunctionHits>> fns(cov.functions.begin(),
                                                           cov.functions.end());
     std::stable_sort(fns.begin(), fns.end(),
                      [](const auto& a, const auto& b) { return a.second.line < b.second.line; });
     size_t fn_hit = 0;
-    for (const auto& [name, fn] : fns) out << "FN:" << fn.line << "," << name << "\n";
+    for (const auto& [name, fn] : fns) out << "FN:" << fn.line << "," << printable(name) << "\n";
     for (const auto& [name, fn] : fns) {
-      out << "FNDA:" << fn.hits << "," << name << "\n";
+      out << "FNDA:" << fn.hits << "," << printable(name) << "\n";
       if (fn.hits > 0) ++fn_hit;
     }
     out << "FNF:" << fns.size() << "\nFNH:" << fn_hit << "\n";
