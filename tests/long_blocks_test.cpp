@@ -314,6 +314,10 @@ const Case kCases[] = {
      },
      false, After::Unmapped, RunResult::End::Fault, 0, "execution of unmapped memory 0x08049000",
      [](const Code& c) { return page_end(c) - 2; }, 300, 1},
+    {"a read of unmapped memory after 250 fadd",
+     [](Code& c) { c(kFld1)(kFldz).times(250, kFaddSt1)({0xA1}).u32(16).times(250, kFaddSt1); },
+     false, After::Unmapped, RunResult::End::Fault, 0, "read from unmapped memory 0x00000010",
+     [](const Code& c) { return c.base + 4 + 500; }, 250},
     {"into with the overflow flag set",
      [](Code& c) {
        c(kFld1)({0xB0, 0x7F, 0x04, 0x01}).times(300, {0xCE});

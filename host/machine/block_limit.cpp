@@ -39,6 +39,15 @@ bool BlockLimit::on_fetch(uc_engine* uc, uc_mem_type type, uint64_t address, int
   if (r == nullptr || (r->perms & kExec) == 0) {
     return self->on_fault_(uc, type, address, size, value, self->fault_user_);
   }
+  if (self->single_) {
+    // The block's first fetch: an exit on every address its second instruction may begin at.
+    if (!self->cut_exits_) {
+      self->cut_from_ = static_cast<uint32_t>(address) + 1;
+      self->cut_to_ = static_cast<uint32_t>(address) + kMaxInstruction;
+      self->set_exits(true);
+    }
+    return true;
+  }
   // The engine fetches a block's bytes in order, and only while it translates. Two blocks
   // translated back to back look like one: the count is then too high, never too low.
   if (address != self->next_fetch_) self->block_begin_ = address;
@@ -54,7 +63,8 @@ void BlockLimit::on_new_block(uc_engine*, uc_tb* block, uc_tb*, void* user) {
   // the cut's start translates). The next block's bytes are counted from its own start.
   auto* self = static_cast<BlockLimit*>(user);
   self->next_fetch_ = kNoFetch;
-  if (self->cut_exits_ && !self->cut_for_fault_ && self->cut_block_ == block->pc) {
+  if (self->cut_exits_ &&
+      (self->single_ || (!self->cut_for_fault_ && self->cut_block_ == block->pc))) {
     self->set_exits(false);
   }
 }
@@ -77,6 +87,13 @@ void BlockLimit::start_run(uint32_t until) {
   next_fetch_ = kNoFetch;
   refused_at_.reset();
   refused_block_.reset();
+}
+
+void BlockLimit::set_single_instructions(bool on) {
+  single_ = on;
+  cut_block_.reset();
+  next_fetch_ = kNoFetch;
+  if (cut_exits_) set_exits(false);
 }
 
 void BlockLimit::cut(uint32_t block, uint32_t from, uint32_t to, bool for_fault) {

@@ -66,6 +66,11 @@ class BlockLimit {
   // for a block's length or end; else nothing.
   std::optional<uint32_t> resume_point(const Stop& stop);
 
+  // While on, every block the engine translates ends after its first instruction (for a replay
+  // that runs one at a time from anywhere in a block, cut or not). Blocks already translated
+  // stay as they are.
+  void set_single_instructions(bool on);
+
   // How many times a block was cut for its length.
   size_t cuts() const { return cuts_; }
 
@@ -97,6 +102,7 @@ class BlockLimit {
   uint32_t cut_from_ = 0, cut_to_ = 0;
   bool cut_for_fault_ = false;
   bool cut_exits_ = false;  // the engine's exits hold the cut's
+  bool single_ = false;
   size_t cuts_ = 0;
   // Where the blocks cut for their length may end, by their start: a later pass through one
   // stops there.

@@ -666,8 +666,12 @@ void Process::set_instruction_counting(bool on) {
 
 uint32_t Process::locate_fault(uint32_t block_start) {
   hooks_->replaying = true;
+  // The replay runs one instruction at a time from anywhere in the block: blocks of one
+  // instruction, which no length limit refuses.
+  blocks_->set_single_instructions(true);
   std::optional<uint32_t> at = replay_faulting_block(
       uc_, block_start, hooks_->faulting, layout::kSentinel, [this] { drop_translations(); });
+  blocks_->set_single_instructions(false);
   hooks_->replaying = false;
   if (!at) return block_start;
   uc_reg_write(uc_, UC_X86_REG_EIP, &*at);
