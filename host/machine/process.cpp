@@ -420,10 +420,11 @@ RunResult Process::execute(uint32_t begin, uint32_t until, uint64_t count) {
   kernel_->reset_exit();
   // A pause asked for between runs is stale; whoever wants one during this run asks again.
   hooks_->pause = false;
-  // The engine stops on its own before a block too long for it, and where one was cut.
+  // The engine also stops on its own before a block too long for it, where one was cut, and
+  // before a block that fetches what it may not (machine/block_limit.h): the run goes on.
   uc_err rc = UC_ERR_OK;
   blocks_->start_run(until);
-  for (std::optional<uint32_t> at = begin; at && !stop_requested_;) {
+  for (std::optional<uint32_t> at = begin; at && !stop_requested_ && !hooks_->pause;) {
     rc = uc_emu_start(uc_, *at, until, 0, count);
     BlockLimit::Stop stop;
     stop.rc = rc;
