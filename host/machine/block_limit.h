@@ -29,6 +29,7 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <utility>
 
 #include "host/emu/guest_memory.h"
 
@@ -40,6 +41,7 @@ class BlockLimit {
   // prefixes and operand forms (some 15,000 instructions), the worst take one temporary per
   // byte, and a block starts with some 50 in use: some 200 of the 512 stay spare.
   static constexpr uint32_t kMaxBlockBytes = 256;
+
   // Answers the engine's code fetches from `memory`. A fetch from memory the guest may not
   // execute goes to on_fault, whose answer the engine gets.
   BlockLimit(uc_engine* uc, const GuestMemory& memory, uc_cb_eventmem_t on_fault, void* fault_user);
