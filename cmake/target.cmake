@@ -31,5 +31,6 @@ function(nuv_target_sources_setup tgt)
   target_compile_options(${tgt} PRIVATE ${NUVRELOS_COMPILE_FLAGS} "SHELL:-isystem ${compiler_include}"
                          $<$<COMPILE_LANGUAGE:CXX>:${NUVRELOS_CXX_FLAGS}> ${NUV_TARGET_HOUSE_FLAGS}
                          -fno-builtin -fno-tree-loop-distribute-patterns)
-  target_include_directories(${tgt} PRIVATE ${PROJECT_SOURCE_DIR}/runtime)
+  # The runtime's own headers, and the program interface (abi/) they include.
+  target_include_directories(${tgt} PRIVATE ${PROJECT_SOURCE_DIR}/runtime ${PROJECT_SOURCE_DIR})
 endfunction()

@@ -211,12 +211,12 @@ TEST(Compositor, PollingStoresNoMoreThanTheCallerAllowsAndLosesNothing) {
   // Neither refusal took the event: a room of 8 bytes gets its first two words only.
   EXPECT_EQ(poll(record, 8), 1);
   const int32_t kept = int32_t(0xAAAAAAAA);
-  EXPECT_EQ(words(6), (std::vector<int32_t>{kEventPointer, 11, kept, kept, kept, kept}));
+  EXPECT_EQ(words(6), (std::vector<int32_t>{GUI_EVENT_POINTER, 11, kept, kept, kept, kept}));
   EXPECT_EQ(poll(record, 1000), 1);
-  EXPECT_EQ(words(5), (std::vector<int32_t>{kEventKey, 'z', 0, 0, 0}));
+  EXPECT_EQ(words(5), (std::vector<int32_t>{GUI_EVENT_KEY, 'z', 0, 0, 0}));
   EXPECT_EQ(gui.g.calli("gui_warp_mouse", {u(gui.h), 30, 40}), 0);  // queued headless
   EXPECT_EQ(poll(record, 20), 1);
-  EXPECT_EQ(words(3), (std::vector<int32_t>{kEventPointer, 30, 40}));
+  EXPECT_EQ(words(3), (std::vector<int32_t>{GUI_EVENT_POINTER, 30, 40}));
   EXPECT_EQ(poll(record, 20), 0);
   EXPECT_EQ(gui.g.calli("gui_wait_event", {u(gui.h), record}), 0) << "headless: nobody to wait for";
 }

@@ -12,9 +12,9 @@
 #include <set>
 #include <sstream>
 
+#include "abi/services.h"
 #include "host/measure/lcov.h"
 #include "host/measure/profile_writers.h"
-#include "runtime/kernel_services.h"
 #include "tests/harness/guest.h"
 #include "tests/harness/outside.h"
 

@@ -120,7 +120,7 @@ TEST_F(Sdk, TheTreeStandsOnItsOwn) {
     headers.insert(e.path().filename().string());
   }
   EXPECT_EQ(headers,
-            (std::set<std::string>{"errno.h", "fcntl.h", "gui.h", "kernel_errors.h",
+            (std::set<std::string>{"abi", "errno.h", "fcntl.h", "gui.h", "kernel_errors.h",
                                    "kernel_services.h", "new", "nuvrelos.h", "stdio.h", "stdlib.h",
                                    "string.h", "syscall.h", "unistd.h", "user_crt0.h"}));
   // The other tests use every other file of it.

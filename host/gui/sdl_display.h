@@ -32,7 +32,7 @@ class SdlDisplay : public Display {
 
   void set_title(const std::string& title) override;
   void show(const Surface& picture) override;
-  const std::vector<GuiEventRecord>& pump(int timeout_ms = 0) override;
+  const std::vector<GuiEvent>& pump(int timeout_ms = 0) override;
   // The user closed the window.
   bool closed() const override { return closed_; }
   void set_cursor_visible(bool on) override;
@@ -43,7 +43,7 @@ class SdlDisplay : public Display {
   int32_t buttons_ = 0;
   bool closed_ = false;
   bool exposed_ = false;
-  std::vector<GuiEventRecord> events_;
+  std::vector<GuiEvent> events_;
   const Surface* last_ = nullptr;
 };
 

@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "abi/services.h"
 #include "host/abi/errors.h"
-#include "runtime/kernel_services.h"
 
 namespace nuv {
 

@@ -8,7 +8,6 @@
 #include "host/abi/errors.h"
 #include "host/gui/compositor.h"
 #include "host/kernel/service_table.h"
-#include "host/kernel/trace.h"
 
 namespace nuv {
 namespace {
@@ -36,14 +35,13 @@ Kernel::Kernel(GuestMemory& memory, KernelConfig config)
 
 // A scenario's failures are scripted answers, like a test's: the compositor never sees them.
 void Kernel::script_failures(const Scenario& scenario) {
-  auto fail = [](ServiceCall&) -> std::optional<int32_t> { return err::kEIO; };
-  if (scenario.fail_create) script(SVC_gui_create, fail);
-  if (scenario.fail_attach) script(SVC_gui_attach, fail);
-  if (scenario.fail_content_size) script(SVC_gui_get_content_size, fail);
-  if (scenario.fail_redraw_off) {
-    script(SVC_gui_set_continuous_redraw, [](ServiceCall& call) -> std::optional<int32_t> {
-      if (call.slots[1] == 0) return err::kEIO;
-      return std::nullopt;
+  for (const std::string& name : scenario.fail) {
+    const InjectedFailure* kind = find_injected_failure(name);
+    if (kind == nullptr) continue;
+    bool only_off = kind->only_switching_off;
+    script(kind->service, [only_off](ServiceCall& call) -> std::optional<int32_t> {
+      if (only_off && call.slots[1] != 0) return std::nullopt;
+      return err::kEIO;
     });
   }
 }
@@ -90,29 +88,34 @@ int32_t Kernel::dispatch(uint32_t number, const Slots& slots) {
   call.seq = ++seq_;
   call.number = number;
   call.slots = slots;
-  const ServiceInfo* info = find_service(number);
-  bool decode = decoding_ || !observers_.empty();
-  if (decode) decode_arguments(memory_, info, call);
-  call.result = run_handler(info, call);
-  if (decode) decode_results(memory_, info, call);
+  call.result = answer(find_service(number), call, decoding_ || !observers_.empty());
   if (recording_) calls_.push_back(call);
   for (const auto& observer : observers_) observer(call);
   return call.result;
 }
 
-int32_t Kernel::run_handler(const ServiceInfo* info, ServiceCall& call) {
+int32_t Kernel::answer(const ServiceInfo* info, ServiceCall& call, bool show) {
+  ServiceCall* shown = show ? &call : nullptr;
   Slots slots = call.slots;
   if (!scripts_.empty()) {
     auto it = scripts_.find(call.number);
     if (it != scripts_.end()) {
       // The script may change the slots the handler sees; the record keeps the guest's.
       ServiceCall scripted = call;
-      if (auto answer = it->second(scripted)) return *answer;
+      if (auto result = it->second(scripted)) {
+        if (show && info) info->show(*this, call.slots, call);
+        return *result;
+      }
       slots = scripted.slots;
     }
   }
-  if (info == nullptr) return err::kENOSYS;
-  return info->handler(*this, slots);
+  if (info != nullptr && info->serve != nullptr) return info->serve(*this, slots, shown);
+  // Nothing serves the number: the arguments are only shown, as they would have been read.
+  if (show && info) info->show(*this, slots, call);
+  if (show && !info) {
+    for (size_t i = 0; i < slots.size(); ++i) call.args[i] = decoded::Hex{slots[i]};
+  }
+  return err::kENOSYS;
 }
 
 }  // namespace nuv

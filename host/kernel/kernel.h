@@ -37,10 +37,9 @@ struct KernelConfig {
   bool write_through_links = false;
 };
 
-// A test's answer for a service: change the call's slots and return nullopt to let the real
-// handler run on them, or return a result to skip the handler.
+// A test's answer for a service, asked before any argument is read: change the call's slots
+// and return nullopt to let the real handler run on them, or return a result to skip it.
 using Script = std::function<std::optional<int32_t>(ServiceCall& call)>;
-using CallObserver = std::function<void(const ServiceCall& call)>;
 
 class Kernel {
  public:
@@ -56,7 +55,7 @@ class Kernel {
   void set_recording(bool on) { recording_ = on; }
   const std::vector<ServiceCall>& calls() const { return calls_; }
   void clear_calls() { calls_.clear(); }
-  // Fill ServiceCall::args with the decoded strings and records.
+  // Fill ServiceCall::args with what the argument readers read and the handler stored.
   void set_decoding(bool on) { decoding_ = on; }
   // Observers see every call after it completed (the trace writers).
   void add_observer(CallObserver observer);
@@ -89,7 +88,7 @@ class Kernel {
   void advance_clock(uint64_t us) { clock_us_ += us; }
 
  private:
-  int32_t run_handler(const ServiceInfo* info, ServiceCall& call);
+  int32_t answer(const ServiceInfo* info, ServiceCall& call, bool show);
   void script_failures(const Scenario& scenario);
   int32_t write_host_stdout(std::string_view bytes);
 
