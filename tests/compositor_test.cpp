@@ -150,27 +150,6 @@ TEST(Compositor, TextUsesTheFontAndIsClipped) {
   EXPECT_EQ(gui.g.u32(m + 4), 14u);
 }
 
-TEST(Compositor, UnreadableRecordsAndUnknownHandlesAreRefused) {
-  Gui gui;
-  const uint32_t h = u(gui.h), bad_text[4] = {0, 0, 0, 0x10};
-  EXPECT_EQ(gui.g.calli("gui_fill_rect", {h, 0x10}), err::kEFAULT);
-  EXPECT_EQ(gui.g.calli("gui_clear", {h, 0x10}), err::kEFAULT);
-  EXPECT_EQ(gui.g.calli("gui_draw_text", {h, 0x10}), err::kEFAULT);
-  EXPECT_EQ(gui.g.calli("gui_draw_text", {h, gui.g.put(bad_text, 16)}), err::kEFAULT);
-  EXPECT_EQ(gui.text(0, 0, std::string(5000, 'x')), err::kEINVAL);
-  EXPECT_EQ(gui.g.calli("gui_create", {0, gui.g.str("x")}), err::kEFAULT);
-  EXPECT_EQ(gui.g.calli("gui_get_content_size", {h, 0x10}), err::kEFAULT);
-  EXPECT_EQ(gui.g.calli("gui_draw_line", {h, 0x10}), err::kENOSYS);
-  for (int32_t bad : {-1, 0, gui.h + 1, Compositor::kMaxWindows, INT_MIN}) {
-    SCOPED_TRACE(bad);
-    EXPECT_EQ(gui.g.calli("gui_begin", {u(bad)}), err::kEBADF);
-    EXPECT_EQ(gui.fill(0, 0, 1, 1, kWhite, bad), err::kEBADF);
-    EXPECT_EQ(gui.present(bad), err::kEBADF);
-    EXPECT_EQ(gui.g.calli("gui_poll_event", {u(bad), gui.g.alloc(20)}), err::kEBADF);
-    EXPECT_EQ(gui.g.calli("gui_set_continuous_redraw", {u(bad), 1}), err::kEBADF);
-  }
-}
-
 TEST(Compositor, WindowsTitlesAndFrames) {
   Gui gui;
   EXPECT_EQ(gui.compositor().window_title(gui.h), "Title \u2014 second");
