@@ -28,11 +28,33 @@ unset(NUV_UNICORN_STATIC CACHE)
 find_library(NUV_UNICORN_STATIC NAMES libunicorn.a PATHS ${UNICORN_LIBRARY_DIRS} NO_DEFAULT_PATH)
 pkg_check_modules(LIBELF REQUIRED IMPORTED_TARGET libelf)
 pkg_check_modules(LIBDW REQUIRED IMPORTED_TARGET libdw)
-pkg_check_modules(SDL2 REQUIRED IMPORTED_TARGET sdl2)
-# LibVNCServer is opened on first use (host/gui/vnc_library): the server's headers only. The
-# tests and benchmarks are viewers: they link libvncclient.
-pkg_check_modules(VNCSERVER REQUIRED libvncserver)
-pkg_check_modules(VNCCLIENT REQUIRED IMPORTED_TARGET libvncclient)
+# SDL2's headers: the system's (libsdl2-dev), else the copy scripts/setup unpacks into .deps/
+# (SDL2 itself is opened at run time).
+pkg_check_modules(SDL2 QUIET sdl2)
+if(NOT SDL2_FOUND)
+  set(nuv_sdl2 ${PROJECT_SOURCE_DIR}/.deps/sdl2/usr/include)
+  if(NOT EXISTS ${nuv_sdl2}/SDL2/SDL.h)
+    message(FATAL_ERROR "nuvrelos needs SDL2's headers: run scripts/setup (it unpacks them into "
+                        ".deps/), or install libsdl2-dev; then configure again.")
+  endif()
+  set(SDL2_INCLUDE_DIRS ${nuv_sdl2}/SDL2 ${nuv_sdl2} ${nuv_sdl2}/x86_64-linux-gnu)
+  set(SDL2_CFLAGS_OTHER -D_REENTRANT)
+endif()
+# LibVNCServer is opened on first use (host/gui/vnc_library): the server's headers only, from
+# libvncserver-dev or the copy scripts/setup unpacks into .deps/ like SDL2's. The tests and
+# benchmarks are viewers: they link libvncclient, which only their set-up installs.
+pkg_check_modules(VNCSERVER QUIET libvncserver)
+if(NOT VNCSERVER_FOUND)
+  set(nuv_vncserver ${PROJECT_SOURCE_DIR}/.deps/vncserver/usr/include)
+  if(NOT EXISTS ${nuv_vncserver}/rfb/rfb.h)
+    message(FATAL_ERROR "nuvrelos needs LibVNCServer's headers: run scripts/setup (it unpacks "
+                        "them into .deps/), or install libvncserver-dev; then configure again.")
+  endif()
+  set(VNCSERVER_INCLUDE_DIRS ${nuv_vncserver})
+endif()
+if(NUV_BUILD_TESTS OR NUV_BUILD_BENCH)
+  pkg_check_modules(VNCCLIENT REQUIRED IMPORTED_TARGET libvncclient)
+endif()
 find_package(PNG REQUIRED)
 find_package(ZLIB REQUIRED)
 find_package(nlohmann_json REQUIRED)

@@ -3,6 +3,7 @@
 # rules the SDK installs (sdk/nuvrelos-rules.cmake), against the runtime archive built here.
 set(NUVRELOS_LINKER_SCRIPT ${PROJECT_SOURCE_DIR}/runtime/user.ld)
 set(NUVRELOS_CRT0 $<TARGET_OBJECTS:nuvrelos_crt0>)
+set(NUVRELOS_HEAP_FREE $<TARGET_OBJECTS:nuvrelos_heap_free>)
 include(${PROJECT_SOURCE_DIR}/sdk/nuvrelos-rules.cmake)
 
 # Our own target code is held to more than a user's: optimised, with debug information, and
@@ -27,10 +28,8 @@ set(NUV_LINKER_SCRIPT ${NUVRELOS_LINKER_SCRIPT})
 execute_process(COMMAND ${CMAKE_C_COMPILER} -m32 -print-libgcc-file-name
                 OUTPUT_VARIABLE NUV_LIBGCC OUTPUT_STRIP_TRAILING_WHITESPACE)
 function(nuv_target_sources_setup tgt)
-  nuvrelos_compiler_include_dir(compiler_include)
-  target_compile_options(${tgt} PRIVATE ${NUVRELOS_COMPILE_FLAGS} "SHELL:-isystem ${compiler_include}"
+  target_compile_options(${tgt} PRIVATE ${NUVRELOS_COMPILE_FLAGS} --sysroot=${NUVRELOS_STAGED_LIB}/sysroot
                          $<$<COMPILE_LANGUAGE:CXX>:${NUVRELOS_CXX_FLAGS}> ${NUV_TARGET_HOUSE_FLAGS}
-                         -fno-builtin -fno-tree-loop-distribute-patterns)
-  # The runtime's own headers, and the program interface (abi/) they include.
-  target_include_directories(${tgt} PRIVATE ${PROJECT_SOURCE_DIR}/runtime ${PROJECT_SOURCE_DIR})
+                         -ffreestanding -fno-builtin -fno-tree-loop-distribute-patterns)
+  target_include_directories(${tgt} PRIVATE ${PROJECT_SOURCE_DIR}/runtime ${NUVRELOS_STAGED_INCLUDE})
 endfunction()

@@ -1,19 +1,10 @@
 // What g++ output calls into besides the allocation operators. Destructors of static objects
 // are registered like atexit handlers, and like them are kept nowhere: exit runs nothing.
-#include "stdio.h"
-#include "stdlib.h"
-
 extern "C" {
 
 // Its address tells a shared object's handlers apart; a static program has one.
 void *__dso_handle = &__dso_handle;
 
 int __cxa_atexit(void (*)(void *), void *, void *) { return 0; }
-
-// A call through a pure virtual function, from a constructor or destructor of its class.
-void __cxa_pure_virtual(void) {
-  fputs("pure virtual function called\n", stderr);
-  abort();
-}
 
 }  // extern "C"

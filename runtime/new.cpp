@@ -1,7 +1,5 @@
-// The C++ allocation operators over the runtime's bump heap. delete is free, which keeps the
-// memory, so the sized and aligned forms have nothing more to do.
-#include <stdint.h>
-
+// The C++ allocation operators over the runtime's heap: delete is free, which keeps the memory
+// on the bump heap and reuses it on the heap that frees.
 #include <new>
 
 #include "stdio.h"
@@ -26,20 +24,13 @@ void *allocate(std::size_t size) {
   return block;
 }
 
-// The heap's blocks start 4 bytes into an 8-byte slot (after the size header), so they are
-// 4-byte aligned; programs are compiled with -faligned-new=4, so any type that needs more
-// comes here. The block takes align - 4 spare bytes and the object starts inside it; nothing
-// is ever handed back, so the moved start is never freed.
+// The bump heap's blocks are 4-byte aligned; programs are compiled with -faligned-new=4, so
+// any type that needs more comes here, and aligned_alloc finds the place (free takes it back
+// on a heap that reuses memory).
 void *allocate_aligned(std::size_t size, std::align_val_t align, bool must) {
-  std::size_t a = static_cast<std::size_t>(align);
-  if (a <= 4) return must ? allocate(size) : malloc(size);
-  void *block = size <= 0xFFFFFFFFu - a ? malloc(size + a - 4) : nullptr;
-  if (block == nullptr) {
-    if (must) out_of_memory(size);
-    return nullptr;
-  }
-  uintptr_t start = (reinterpret_cast<uintptr_t>(block) + a - 1) & ~(uintptr_t{a} - 1);
-  return reinterpret_cast<void *>(start);
+  void *block = aligned_alloc(static_cast<std::size_t>(align), size);
+  if (block == nullptr && must) out_of_memory(size);
+  return block;
 }
 
 }  // namespace
@@ -63,7 +54,7 @@ void operator delete(void *pointer) noexcept { free(pointer); }
 void operator delete[](void *pointer) noexcept { free(pointer); }
 void operator delete(void *pointer, std::size_t) noexcept { free(pointer); }
 void operator delete[](void *pointer, std::size_t) noexcept { free(pointer); }
-void operator delete(void *, std::align_val_t) noexcept {}
-void operator delete[](void *, std::align_val_t) noexcept {}
-void operator delete(void *, std::size_t, std::align_val_t) noexcept {}
-void operator delete[](void *, std::size_t, std::align_val_t) noexcept {}
+void operator delete(void *pointer, std::align_val_t) noexcept { free(pointer); }
+void operator delete[](void *pointer, std::align_val_t) noexcept { free(pointer); }
+void operator delete(void *pointer, std::size_t, std::align_val_t) noexcept { free(pointer); }
+void operator delete[](void *pointer, std::size_t, std::align_val_t) noexcept { free(pointer); }

@@ -64,6 +64,26 @@ int append_to_buffer(Stream *stream, const unsigned char *bytes, uint32_t count)
 
 Stream *new_record() { return static_cast<Stream *>(calloc(1, sizeof(Stream))); }
 
+// Bytes pushed back by ungetc, one per stream, beside the streams rather than in them: the
+// record's layout is the system's. A few reading streams at a time is all a program needs.
+struct Pushback {
+  Stream *stream;
+  unsigned char byte;
+};
+constexpr int kPushbackSlots = 8;
+Pushback g_pushback[kPushbackSlots];
+
+Pushback *pushback_of(const Stream *stream) {
+  for (Pushback &slot : g_pushback) {
+    if (slot.stream == stream) return &slot;
+  }
+  return nullptr;
+}
+
+void drop_pushback(const Stream *stream) {
+  if (Pushback *slot = pushback_of(stream)) slot->stream = nullptr;
+}
+
 bool is_standard(const Stream *stream) {
   return stream == stdin || stream == stdout || stream == stderr;
 }
@@ -90,6 +110,27 @@ Stream g_stderr = {STREAM_FD, 1, nullptr, nullptr, 0, 0, nullptr, nullptr, 0, 0,
 Stream *stdin = &g_stdin;
 Stream *stdout = &g_stdout;
 Stream *stderr = &g_stderr;
+
+int take_pushback(Stream *stream) {
+  Pushback *slot = pushback_of(stream);
+  if (stream == nullptr || slot == nullptr) return -1;
+  slot->stream = nullptr;
+  nuv::advance_position(stream, 1);
+  return slot->byte;
+}
+
+int ungetc(int c, Stream *stream) {
+  if (c == EOF || stream == nullptr || stream->kind != STREAM_FD || pushback_of(stream)) {
+    return EOF;
+  }
+  Pushback *slot = pushback_of(nullptr);
+  if (slot == nullptr) return EOF;
+  slot->stream = stream;
+  slot->byte = static_cast<unsigned char>(c);
+  stream->eof = 0;
+  stream->position = static_cast<int>(static_cast<uint32_t>(stream->position) - 1u);
+  return slot->byte;
+}
 
 int file_write_bytes(Stream *stream, const void *source, uint32_t count) {
   if (stream == nullptr || source == nullptr) return -1;
@@ -140,6 +181,7 @@ Stream *fopen(const char *path, const char *mode) {
 int fclose(Stream *stream) {
   if (stream == nullptr) return -1;
   if (is_standard(stream)) return 0;
+  drop_pushback(stream);
   int result = -1;
   if (stream->kind == STREAM_FD) {
     result = stream->fd >= 3 ? close(stream->fd) : 0;
@@ -159,12 +201,19 @@ size_t fread(void *buffer, size_t size, size_t count, Stream *stream) {
   if (buffer == nullptr || stream == nullptr || size == 0 || count == 0) return 0;
   if (stream->kind != STREAM_FD || count > 0xFFFFFFFFu / size) return 0;
   uint32_t wanted = size * count;
-  int got = read(stream->fd, buffer, wanted);
-  if (got <= 0) {
+  // A byte ungetc pushed back comes first; the read brings the rest.
+  int pushed = take_pushback(stream);
+  unsigned char *bytes = static_cast<unsigned char *>(buffer);
+  if (pushed >= 0) bytes[0] = static_cast<unsigned char>(pushed);
+  uint32_t first = pushed >= 0 ? 1 : 0;
+  int got = wanted > first ? read(stream->fd, bytes + first, wanted - first) : 0;
+  if (got <= 0 && first == 0) {
     stream->eof = 1;
     return 0;
   }
+  if (got < 0) got = 0;
   nuv::advance_position(stream, static_cast<uint32_t>(got));
+  got += static_cast<int>(first);
   // A short read counts as the end, even on a console.
   if (static_cast<uint32_t>(got) < wanted) stream->eof = 1;
   return static_cast<uint32_t>(got) / size;
@@ -178,6 +227,8 @@ size_t fwrite(const void *source, size_t size, size_t count, Stream *stream) {
 
 int fgetc(Stream *stream) {
   if (stream == nullptr || stream->kind != STREAM_FD) return EOF;
+  int pushed = take_pushback(stream);
+  if (pushed >= 0) return pushed;
   unsigned char byte = 0;
   int got = read(stream->fd, &byte, 1);
   if (got <= 0) {
@@ -211,8 +262,13 @@ int getchar(void) { return fgetc(stdin); }
 
 int fseek(Stream *stream, long offset, int origin) {
   if (!can_seek(stream)) return -1;
+  // The kernel's position is past a byte ungetc pushed back; the stream's is before it.
+  if (origin == SEEK_CUR && pushback_of(stream) != nullptr) {
+    offset = static_cast<long>(static_cast<uint32_t>(offset) - 1u);
+  }
   off_t at = lseek(stream->fd, offset, origin);
   if (at < 0) return -1;
+  drop_pushback(stream);
   stream->eof = 0;
   stream->position = at;
   return 0;
@@ -225,6 +281,7 @@ long ftell(Stream *stream) {
 
 void rewind(Stream *stream) {
   if (stream == nullptr) return;
+  drop_pushback(stream);
   if (can_seek(stream)) {
     off_t at = lseek(stream->fd, 0, SEEK_SET);
     if (at >= 0) stream->position = at;

@@ -18,6 +18,9 @@ extern Stream g_stderr;
 /* The one append primitive of all stream output: 0 when every byte was taken, else -1. */
 int file_write_bytes(Stream *stream, const void *source, uint32_t count);
 
+/* The byte ungetc pushed back onto the stream (counted into its position), or -1 for none. */
+int take_pushback(Stream *stream);
+
 #ifdef __cplusplus
 }
 

@@ -169,6 +169,8 @@ int fprintf(Stream *stream, const char *format, ...) {
   return result;
 }
 
+int vprintf(const char *format, va_list args) { return vfprintf(stdout, format, args); }
+
 int printf(const char *format, ...) {
   va_list args;
   va_start(args, format);

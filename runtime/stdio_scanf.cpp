@@ -77,6 +77,18 @@ bool scan_unsigned(const char *&in, uint32_t &out) {
 
 bool ends_word(char c) { return c == '\0' || c == ' ' || c == '\t' || c == '\n'; }
 
+// One byte of a reading stream, the one ungetc pushed back first; false at the end.
+bool next_byte(Stream *stream, char &byte) {
+  int pushed = take_pushback(stream);
+  if (pushed >= 0) {
+    byte = static_cast<char>(pushed);
+    return true;
+  }
+  if (read(stream->fd, &byte, 1) <= 0) return false;
+  nuv::advance_position(stream, 1);
+  return true;
+}
+
 }  // namespace
 
 extern "C" {
@@ -182,22 +194,20 @@ int fscanf(Stream *stream, const char *format, ...) {
   if (stream == nullptr || format == nullptr || stream->kind != STREAM_FD) return -1;
   char byte = 0;
   for (;;) {
-    if (read(stream->fd, &byte, 1) <= 0) {
+    if (!next_byte(stream, byte)) {
       stream->eof = 1;
       return -1;
     }
-    nuv::advance_position(stream, 1);
     if (!is_token_space(byte)) break;
   }
   char token[kTokenBytes + 1];
   uint32_t length = 0;
   for (;;) {
     if (length < kTokenBytes) token[length++] = byte;
-    if (read(stream->fd, &byte, 1) <= 0) {
+    if (!next_byte(stream, byte)) {
       stream->eof = 1;
       break;
     }
-    nuv::advance_position(stream, 1);
     if (is_token_space(byte)) break;
   }
   token[length] = '\0';

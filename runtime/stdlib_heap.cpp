@@ -49,6 +49,42 @@ void *realloc(void *pointer, size_t size) {
 
 void free(void *) {}
 
+// Blocks are 4-byte aligned; a larger alignment takes alignment - 4 spare bytes and starts the
+// caller's bytes inside the block, with a size word of its own in front for realloc.
+void *aligned_alloc(size_t alignment, size_t size) {
+  if (alignment == 0 || (alignment & (alignment - 1)) != 0) {
+    errno = EINVAL;
+    return nullptr;
+  }
+  uint32_t n = size == 0 ? 1 : size;
+  if (alignment <= kHeaderBytes) return make_block(n);
+  if (n > 0xFFFFFFFFu - alignment) {
+    errno = ENOMEM;
+    return nullptr;
+  }
+  void *block = make_block(n + alignment - kHeaderBytes);
+  if (block == nullptr) return nullptr;
+  uintptr_t start = (reinterpret_cast<uintptr_t>(block) + alignment - 1) & ~(alignment - 1);
+  // Blocks sit 4 past a multiple of 8, so a moved start is at least 4 bytes in.
+  reinterpret_cast<uint32_t *>(start)[-1] = n;
+  return reinterpret_cast<void *>(start);
+}
+
+int posix_memalign(void **block, size_t alignment, size_t size) {
+  if (block == nullptr || alignment < sizeof(void *) || (alignment & (alignment - 1)) != 0) {
+    return EINVAL;
+  }
+  int saved = errno;
+  void *p = aligned_alloc(alignment, size);
+  if (p == nullptr) {
+    int error = errno;
+    errno = saved;
+    return error;
+  }
+  *block = p;
+  return 0;
+}
+
 }  // extern "C"
 
 namespace {

@@ -4,8 +4,6 @@
 
 #include <stdint.h>
 
-#include "stdlib.h"
-
 namespace {
 
 constexpr uintptr_t kLowLimit = 4096;
@@ -21,12 +19,6 @@ bool in_set(char c, const char *set) {
     if (*set == c) return true;
   }
   return false;
-}
-
-char *empty_copy() {
-  char *copy = static_cast<char *>(malloc(1));
-  if (copy != nullptr) copy[0] = '\0';
-  return copy;
 }
 
 }  // namespace
@@ -172,26 +164,6 @@ int memcmp(const void *a, const void *b, size_t k) {
     if (x[i] != y[i]) return x[i] - y[i];
   }
   return 0;
-}
-
-char *strdup(const char *s) {
-  if (s == nullptr) return nullptr;
-  if (is_low(s)) return empty_copy();
-  size_t bytes = strlen(s) + 1;
-  char *copy = static_cast<char *>(malloc(bytes));
-  if (copy != nullptr) memcpy(copy, s, bytes);
-  return copy;
-}
-
-char *strndup(const char *s, size_t n) {
-  if (s == nullptr) return nullptr;
-  if (is_low(s) || n == 0) return empty_copy();
-  size_t k = strnlen(s, n);
-  char *copy = static_cast<char *>(malloc(k + 1));
-  if (copy == nullptr) return nullptr;
-  memcpy(copy, s, k);
-  copy[k] = '\0';
-  return copy;
 }
 
 int strcasecmp(const char *a, const char *b) {

@@ -2,14 +2,11 @@
 #pragma once
 
 #include <stddef.h>
+#include <sys/types.h>
 
 #ifdef __cplusplus
 extern "C" {
 #endif
-
-typedef int ssize_t;
-typedef int off_t;
-typedef int pid_t;
 
 #define SEEK_SET 0
 #define SEEK_CUR 1

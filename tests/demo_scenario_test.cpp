@@ -270,5 +270,34 @@ TEST(DemoScenario, TheRunnersGuiOptionsAndTheScreenshotsTheyTake) {
   }
 }
 
+// A program that ends in the middle of a frame, at a key, without presenting it: the
+// screenshot asked for that frame is what the display showed then, and the frames it never
+// reached are named.
+TEST(DemoScenario, TheScreenshotOfTheFrameAProgramEndsInIsWritten) {
+  ScratchDir dir;
+  spit(dir.path / "quit.json", R"({"events": [{"frame": 3, "key": "q"}],
+                                  "screenshots": [1, 3, 5, 9]})");
+  std::filesystem::path shots = dir.path / "shots";
+  Outcome o =
+      shell(quoted(runner_path()) + " --scenario " + quoted((dir.path / "quit.json").string()) +
+            " --screenshots " + quoted(shots.string()) + " " + guest_program("prog_gui_quit"));
+  EXPECT_EQ(o.status, 0) << o.err;
+  EXPECT_EQ(o.err,
+            "nuvrelos-run: --screenshots: frames 5 and 9 not written: the program ended "
+            "in frame 3\n");
+  struct Case {
+    const char* file;
+    uint8_t grey;  // frame N is grey N
+  };
+  for (const Case& c : {Case{"frame-00001.png", 1}, Case{"frame-00003.png", 2}}) {
+    SCOPED_TRACE(c.file);
+    std::string error;
+    auto picture = read_png(shots / c.file, &error);
+    ASSERT_TRUE(picture) << error;
+    EXPECT_EQ(picture->at(320, 180), rgb(c.grey, c.grey, c.grey));
+  }
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(shots), {}), 2);
+}
+
 }  // namespace
 }  // namespace nuv::test

@@ -172,5 +172,37 @@ TEST(Interactive, AWindowSessionShowsTheHeadlessPictureAndReplaysToItsLastFrame)
       << "the replay ended on another picture";
 }
 
+// Another program takes the window away: destroys it (as a window manager's close button
+// cannot be made to) or cuts the runner's connection to the X server. The run ends as a closed
+// window ends it, and what was asked for is still written.
+TEST(Interactive, AWindowDestroyedByAnotherProgramStillEndsTheRunCleanly) {
+  if (!XServer::available()) GTEST_SKIP() << "needs Xvfb and xdotool";
+  for (const std::string how : {"windowclose", "windowkill"}) {
+    SCOPED_TRACE(how);
+    ScratchDir scratch;
+    const std::filesystem::path& dir = scratch.path;
+    XServer x_server(dir, /*keep_screen=*/false);
+    ASSERT_TRUE(x_server.started()) << "Xvfb did not start";
+    std::filesystem::path recording = dir / "session.json", last = dir / "last.png";
+    Child demo({runner_path(), "--display", "window", "--record", recording.string(), "--save-last",
+                last.string(), "--frame-limit", "100000", guest_program("stack_demo")},
+               dir / "out.log", -1, dir / "err.log");
+    std::string id = capture("timeout " + std::to_string(kPatience.count()) +
+                             " xdotool search --sync --name '^Stack Demo'");
+    id = id.substr(0, id.find('\n'));
+    ASSERT_FALSE(id.empty()) << "no window appeared: " << slurp(dir / "err.log");
+    capture("xdotool " + how + " " + id);
+    auto status = demo.wait_exit();
+    ASSERT_TRUE(status) << "the runner did not end";
+    EXPECT_EQ(*status, 0) << slurp(dir / "err.log");
+    EXPECT_EQ(slurp(dir / "err.log"), "nuvrelos-run: the window was destroyed\n");
+    // The recording replays headless: the frames the window showed, then the same end.
+    Outcome replayed = shell(quoted(runner_path()) + " --scenario " + quoted(recording.string()) +
+                             " " + guest_program("stack_demo"));
+    EXPECT_EQ(replayed.status, kFrameLimitStatus) << replayed.err;
+    EXPECT_TRUE(std::filesystem::exists(last));
+  }
+}
+
 }  // namespace
 }  // namespace nuv::test

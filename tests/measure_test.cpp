@@ -13,8 +13,10 @@
 #include <sstream>
 
 #include "abi/services.h"
+#include "host/measure/block_coverage.h"
 #include "host/measure/lcov.h"
 #include "host/measure/profile_writers.h"
+#include "host/measure/profiler.h"
 #include "tests/harness/guest.h"
 #include "tests/harness/outside.h"
 
@@ -62,6 +64,38 @@ TEST(LineCoverage, LinesAndFunctionsCountWhenTheirCodeRan) {
     EXPECT_EQ(cov["/src/b.h"].lines, b_h);
     EXPECT_EQ(cov["/src/a.c"].functions["f"].hits, c.f);
     EXPECT_EQ(cov["/src/a.c"].functions["_Z1gv"].hits, c.g);
+  }
+}
+
+// Counts are executions: blocks add up where they overlap (a jump into the middle of a block
+// starts another), and a line counts its most-run code.
+TEST(LineCoverage, CountsAreHowOftenTheMostRunCodeOfALineRan) {
+  struct Case {
+    const char* what;
+    std::vector<CodeBlock> ran;
+    Lines a_c;
+    uint64_t f;
+  };
+  const Case cases[] = {
+      {"a loop's block", {{0x100, 0x110, 5}}, {{10, 5}, {11, 5}, {12, 0}, {13, 0}, {20, 0}}, 5},
+      {"a jump into the middle adds to the rest of the block",
+       {{0x100, 0x110, 5}, {0x108, 0x110, 3}},
+       {{10, 5}, {11, 8}, {12, 0}, {13, 0}, {20, 0}},
+       5},
+      {"a line counts its most-run part",
+       {{0x100, 0x10C, 2}, {0x104, 0x108, 7}},
+       {{10, 9}, {11, 2}, {12, 0}, {13, 0}, {20, 0}},
+       2},
+      {"a block cut short counts what ran of it",
+       {{0x100, 0x120, 4}, {0x100, 0x109, 1}},
+       {{10, 5}, {11, 5}, {12, 4}, {13, 4}, {20, 0}},
+       5},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    LineCoverage cov = line_coverage(sample(), c.ran);
+    EXPECT_EQ(cov["/src/a.c"].lines, c.a_c);
+    EXPECT_EQ(cov["/src/a.c"].functions["f"].hits, c.f);
   }
 }
 
@@ -175,6 +209,62 @@ std::map<uint32_t, uint64_t> hits_in(const std::filesystem::path& info) {
   return hits;
 }
 
+// FNDA hits of the tracefile's record for prog_branches.cpp, by the function's symbol.
+std::map<std::string, uint64_t> calls_in(const std::filesystem::path& info) {
+  std::ifstream in(info);
+  std::map<std::string, uint64_t> calls;
+  bool ours = false;
+  for (std::string l; std::getline(in, l);) {
+    if (l.starts_with("SF:")) ours = l.substr(3) == kSource;
+    if (!ours || !l.starts_with("FNDA:")) continue;
+    size_t comma = l.find(',');
+    calls[l.substr(comma + 1)] = std::stoull(l.substr(5, comma - 5));
+  }
+  return calls;
+}
+
+// The same program under both measures: every instruction the profile counts, the coverage's
+// blocks count as often; a fault in the middle of a block counts up to its instruction.
+TEST(ExecutionCounts, BlockCountsAgreeWithTheProfilePerInstruction) {
+  struct Case {
+    std::string what;
+    std::string program;
+    std::vector<std::string> args;
+  };
+  const Case cases[] = {
+      {"a loop and a call per argument", "prog_branches", {"prog_branches", "a", "b", "c"}},
+      {"a crash in the middle of a block", "crash_chain_c_O0", {"crash_chain_c_O0", "crash"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Guest g(c.program);
+    BlockCoverage coverage(g.process());
+    Profiler profiler(g.process());
+    g.run(c.args);
+    RawProfile p = profiler.finish();
+    ExecutionCounts counts(coverage.blocks());
+    size_t instructions = 0;
+    for (size_t i = 0; i < p.instructions.size(); ++i) {
+      if (p.instructions[i] == 0) continue;
+      ++instructions;
+      uint32_t at = p.base + static_cast<uint32_t>(i);
+      ASSERT_EQ(counts.at(at), p.instructions[i]) << std::hex << at;
+    }
+    EXPECT_GT(instructions, 50u);
+  }
+  // Without the profile's hook on every instruction the fault is found by a search; the
+  // coverage ends at the same instruction.
+  Guest g("crash_chain_c_O0");
+  BlockCoverage coverage(g.process());
+  RunResult r = g.run({"crash_chain_c_O0", "crash"});
+  ASSERT_EQ(r.end, RunResult::End::Fault);
+  ExecutionCounts counts(coverage.blocks());
+  const uint32_t store = g.sym("store");
+  EXPECT_EQ(counts.at(store), 1u);
+  EXPECT_EQ(counts.at(r.eip), 1u);
+  EXPECT_EQ(counts.at(r.eip + 2), 0u) << "the instruction after the faulting store";
+}
+
 class Measured : public ::testing::Test {
  protected:
   Outcome run(const std::string& options, const std::string& args = "") {
@@ -239,6 +329,22 @@ std::vector<std::pair<std::string, uint64_t>> annotated(const std::string& text)
     out.emplace_back(m[2].str(), std::stoull(digits));
   }
   return out;
+}
+
+TEST_F(Measured, CoverageCountsEveryExecutionOfALineAndEveryCall) {
+  std::filesystem::path info = dir / "counts.info";
+  ASSERT_EQ(run("--coverage " + info.string(), "a b c").status, 0);
+  auto hits = hits_in(info);
+  EXPECT_EQ(hits[marked("spin-loop")], 20000u);
+  EXPECT_EQ(hits[marked("main-spin")], 1u);
+  // Three calls, and the loop's last test where the compiler left one on that line.
+  EXPECT_GE(hits[marked("with-arguments")], 3u);
+  EXPECT_LE(hits[marked("with-arguments")], 4u);
+  EXPECT_EQ(hits[marked("without-arguments")], 0u);
+  auto calls = calls_in(info);
+  EXPECT_EQ(calls["main"], 1u);
+  EXPECT_EQ(calls["_ZN12_GLOBAL__N_13sayEPKc"], 3u);
+  EXPECT_EQ(calls["_ZN12_GLOBAL__N_14spinEi"], 1u);
 }
 
 TEST_F(Measured, CallgrindAnnotateListsTheHottestFunctionFirstAndMainIncludesItsCallees) {

@@ -69,16 +69,18 @@ TEST_F(Runner, RootDirectoryIsTheGuestsSlash) {
   EXPECT_NE(o.err.find("= -14 EFAULT"), std::string::npos) << o.err;
 }
 
-TEST_F(Runner, GuestFaultsEndWithACrashReportAndStatus139) {
+TEST_F(Runner, GuestFaultsEndWithACrashReportAndTheStatusOfTheirSignal) {
   struct Case {
     std::string how;
     std::string signal;
+    int status;
   };
-  for (const Case& c : {Case{"store-constant", "SIGSEGV, write of 0x"},
-                        Case{"null", "SIGSEGV, read of 0x00000000"}, Case{"ud2", "SIGILL"}}) {
+  for (const Case& c :
+       {Case{"store-constant", "SIGSEGV, write of 0x", 139},
+        Case{"null", "SIGSEGV, read of 0x00000000", 139}, Case{"ud2", "SIGILL", 132}}) {
     SCOPED_TRACE(c.how);
     Outcome o = run({guest_program("prog_crash"), c.how});
-    EXPECT_EQ(o.status, 139);
+    EXPECT_EQ(o.status, c.status);
     EXPECT_EQ(o.out, "started\n");
     EXPECT_TRUE(o.err.starts_with("nuvrelos-run: guest fault: ")) << o.err;
     EXPECT_NE(o.err.find(" at eip 0x"), std::string::npos) << o.err;
@@ -133,6 +135,23 @@ TEST_F(Runner, BadCommandLinesGetOneLineAndAPointerToHelp) {
       {{"--coverage", "/nonexistent/dir/x.info", program}, "cannot write the coverage file"},
       {{"--profile", "/nonexistent/dir/p.out", program}, "cannot write the profile file"},
       {{"--profile", "p.out", "--profile-format", "svg", program}, "--profile-format"},
+      // Numbers: what was given and what the option takes, never the limits of a type.
+      {{"--timeout", "0", program},
+       "--timeout: '0' is out of range (more than 0, at most 31536000 seconds)"},
+      {{"--timeout", "abc", program}, "--timeout: 'abc' is not a number of seconds"},
+      {{"--timeout", "nan", program}, "'nan' is not a number of seconds"},
+      {{"--timeout", "1e400", program}, "'1e400' is out of range"},
+      {{"--timeout", "2.5s", program}, "'2.5s' is not a number of seconds"},
+      {{"--instruction-limit", std::string(300, '9'), program},
+       "'99999999999999999999999999999999...' is out of range (1 to 9223372036854775807)"},
+      {{"--instruction-limit", "-5", program}, "'-5' is out of range"},
+      {{"--gdb", "70000", program}, "--gdb: '70000' is out of range (0 to 65535)"},
+      {{"--gdb", "0x10", program}, "--gdb: '0x10' is not a whole number"},
+      {{"--frame-limit", "", program}, "--frame-limit: '' is not a whole number"},
+      // Options that only refine another one.
+      {{"--trace-filter", "usleep", program}, "--trace-filter: only with --trace or --strace"},
+      {{"--profile-format", "folded", program}, "--profile-format: only with --profile"},
+      {{"--screenshots", dir.string(), program}, "--screenshots: only with --scenario"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.args));
@@ -141,6 +160,7 @@ TEST_F(Runner, BadCommandLinesGetOneLineAndAPointerToHelp) {
     ASSERT_EQ(std::count(o.err.begin(), o.err.end(), '\n'), 2) << o.err;
     EXPECT_TRUE(o.err.starts_with("nuvrelos-run: ")) << o.err;
     EXPECT_NE(o.err.find(c.problem), std::string::npos) << o.err;
+    EXPECT_LT(o.err.find('\n'), 120u) << "a line a person reads at once";
     EXPECT_TRUE(o.err.ends_with("\nTry 'nuvrelos-run --help'\n")) << o.err;
   }
   Outcome help = run({"--help"});

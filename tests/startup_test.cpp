@@ -45,6 +45,35 @@ TEST(Startup, EveryWayOutEndsWithItsStatusAndRunsNoHandler) {
   }
 }
 
+// The stack a program asks for at link time (-z stack-size, PT_GNU_STACK) is the one it gets,
+// up to the runner's limit; one that asks for none gets 1 MiB, and an array past it faults.
+TEST(Startup, TheStackIsTheSizeTheProgramAskedForAtLinkTime) {
+  struct Case {
+    const char* program;
+    RunResult::End end;
+    std::string console;
+  } cases[] = {
+      {"prog_deep_stack", RunResult::End::Exited, "deep 2\n"},
+      {"prog_deep_stack_default", RunResult::End::Fault, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.program);
+    Guest g(c.program);
+    RunResult r = g.run({c.program});
+    EXPECT_EQ(r.end, c.end) << r.message;
+    EXPECT_EQ(g.console(), c.console);
+  }
+  try {
+    Guest g("prog_deep_stack_huge");
+    ADD_FAILURE() << "a 512 MiB stack was given";
+  } catch (const LoadError& e) {
+    EXPECT_NE(std::string(e.what()).find("asks for a stack of 536870912 bytes, more than the "
+                                         "256 MiB the runner gives"),
+              std::string::npos)
+        << e.what();
+  }
+}
+
 TEST(Startup, AtexitKeepsNothingAndGetenvFindsNothing) {
   Guest g;
   EXPECT_EQ(g.call("atexit", {g.sym("main")}), 0u);

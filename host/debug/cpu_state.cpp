@@ -74,6 +74,17 @@ bool write_register(uc_struct* uc, size_t index, const uint8_t* in) {
   if (index >= static_cast<size_t>(kGdbCs) && index <= static_cast<size_t>(kGdbGs)) return false;
   uint8_t buf[32] = {};
   std::memcpy(buf, in, static_cast<size_t>(r.bytes));
+  if (index == static_cast<size_t>(kGdbEflags)) {
+    // A debugger changes the flags a user program may change, as ptrace lets it: the rest
+    // (interrupts, I/O privilege, 8086 mode, nested task) would hand the program powers the
+    // processor keeps from it.
+    constexpr uint32_t kUserFlags = 0x40DD5;  // CF PF AF ZF SF TF DF OF AC
+    uint32_t was = 0, wanted = 0;
+    std::memcpy(&was, now, sizeof was);
+    std::memcpy(&wanted, buf, sizeof wanted);
+    uint32_t flags = (was & ~kUserFlags) | (wanted & kUserFlags);
+    std::memcpy(buf, &flags, sizeof flags);
+  }
   return uc_reg_write(uc, r.uc_id, buf) == UC_ERR_OK;
 }
 

@@ -1,9 +1,11 @@
 #include "host/debug/crash_report.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 
 #include "host/debug/cpu_state.h"
+#include "host/emu/printable.h"
 
 namespace nuv::debug {
 
@@ -64,6 +66,12 @@ CrashReport make_crash_report(Process& process, const RunResult& fault, const De
   report.backtrace = info->unwind(unwind_regs, [&memory](uint32_t at, uint32_t& v) {
     return memory.copy_in(at, &v, sizeof v);
   });
+  // As gdb shows it: main is where the program's own story starts.
+  auto main_frame =
+      std::find_if(report.backtrace.begin(), report.backtrace.end(),
+                   [](const Frame& f) { return f.function && f.function->name == "main"; });
+  if (main_frame != report.backtrace.end())
+    report.backtrace.erase(main_frame + 1, report.backtrace.end());
   return report;
 }
 
@@ -84,7 +92,9 @@ std::string format_crash_report(const CrashReport& r) {
   }
   s += prefix + "  backtrace:\n";
   for (size_t i = 0; i < r.backtrace.size(); ++i) {
-    s += prefix + "    #" + std::to_string(i) + " " + describe(r.backtrace[i]) + "\n";
+    // Function names and source paths are the program's: one may hold a terminal's escape
+    // sequence or a newline that forges a line of this report.
+    s += prefix + "    #" + std::to_string(i) + " " + printable(describe(r.backtrace[i])) + "\n";
   }
   return s;
 }
@@ -94,10 +104,11 @@ nlohmann::json crash_record(const CrashReport& r) {
   for (const auto& [name, value] : r.registers) regs[name] = value;
   nlohmann::json frames = nlohmann::json::array();
   for (const Frame& f : r.backtrace) {
-    nlohmann::json frame{{"pc", f.pc},
-                         {"function", f.function ? nlohmann::json(f.function->name) : nullptr}};
+    nlohmann::json frame{
+        {"pc", f.pc},
+        {"function", f.function ? nlohmann::json(printable(f.function->name)) : nullptr}};
     if (f.line) {
-      frame["file"] = f.line->file;
+      frame["file"] = printable(f.line->file);
       frame["line"] = f.line->line;
     }
     frames.push_back(frame);

@@ -14,6 +14,9 @@
 #include <filesystem>
 #include <map>
 
+#include "host/debug/code_unwind.h"
+#include "host/debug/sdk_sources.h"
+
 namespace nuv::debug {
 
 struct DebugInfo::Handles {
@@ -186,6 +189,7 @@ void DebugInfo::read_lines() {
     // compiler's working directory: anchor them there so every name is absolute.
     std::filesystem::path p = name ? name : "??";
     if (p.is_relative() && !comp_dir.empty()) p = std::filesystem::path(comp_dir) / p;
+    p = installed_source(p.lexically_normal());
     auto [it, fresh] = file_index.try_emplace(p.lexically_normal().string(), files_.size());
     if (fresh) files_.push_back(it->first);
     return it->second;
@@ -311,6 +315,10 @@ std::vector<Frame> DebugInfo::unwind(const Registers& regs, const ReadWord& read
     if (depth > 0 && f.function == nullptr) break;
     frames.push_back(f);
     std::optional<Registers> caller = step_cfi(r, lookup, read);
+    if (!caller && f.function) {
+      caller = step_by_code(r, *f.function, read,
+                            [this](uint32_t at) { return function_at(at) != nullptr; });
+    }
     if (!caller) {
       // No CFI here: follow the saved frame pointer, as code built with one leaves it.
       uint32_t saved_ebp = 0, ret = 0;

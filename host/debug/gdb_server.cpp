@@ -53,7 +53,7 @@ class RunWatch {
               if (buf[i] == '\x03') {
                 asked = true;
                 target.interrupt();
-              } else {
+              } else if (kept.size() < GdbServer::kMaxKeptWhileRunning) {
                 kept.push_back(buf[i]);
               }
             }
@@ -97,7 +97,17 @@ GdbServer::~GdbServer() {
   if (listen_fd_ >= 0) ::close(listen_fd_);
 }
 
-GdbServer::End GdbServer::serve(ProcessTarget& target) {
+GdbServer::End GdbServer::serve(ProcessTarget& target, int stop_fd) {
+  // Waits for `fd` to be readable: false when the run is to end first.
+  auto wait_for = [stop_fd](int fd) {
+    for (;;) {
+      pollfd p[2] = {{fd, POLLIN, 0}, {stop_fd, POLLIN, 0}};
+      if (::poll(p, stop_fd >= 0 ? 2 : 1, -1) < 0 && errno != EINTR) return true;
+      if (stop_fd >= 0 && (p[1].revents & POLLIN)) return false;
+      if (p[0].revents != 0) return true;
+    }
+  };
+  if (!wait_for(listen_fd_)) return End::Stopped;
   int fd = -1;
   do {
     fd = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
@@ -159,6 +169,10 @@ GdbServer::End GdbServer::serve(ProcessTarget& target) {
       }
     }
     if (!open) break;
+    if (!wait_for(fd)) {
+      end = End::Stopped;
+      break;
+    }
     char buf[4096];
     ssize_t n = ::recv(fd, buf, sizeof buf, 0);
     if (n < 0 && errno == EINTR) continue;

@@ -25,10 +25,16 @@ class GdbServer {
 
   uint16_t port() const { return port_; }
 
-  enum class End { Killed, Detached, Disconnected };
+  enum class End { Killed, Detached, Disconnected, Stopped };
   // Waits for the debugger, then answers it. The program stays stopped until it says
-  // otherwise; after Detached or Disconnected it is the caller's to run on.
-  End serve(ProcessTarget& target);
+  // otherwise; after Detached or Disconnected it is the caller's to run on. A stop_fd that
+  // becomes readable (the run is to end) ends the wait for the debugger or for its next
+  // packet at once: Stopped, with the connection closed.
+  End serve(ProcessTarget& target, int stop_fd = -1);
+
+  // What the debugger may send while the program runs (it should send nothing but Ctrl-C) is
+  // kept for when it stops, up to this much; the rest is dropped, as a damaged packet.
+  static constexpr size_t kMaxKeptWhileRunning = 128 * 1024;
 
  private:
   int listen_fd_ = -1;

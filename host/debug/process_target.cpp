@@ -14,12 +14,16 @@ ProcessTarget::ProcessTarget(Process& process) : process_(process) {
   if (uc_hook_add(process_.engine(), &hook, UC_HOOK_CODE, reinterpret_cast<void*>(&on_code), this,
                   1, 0) == UC_ERR_OK) {
     code_hook_ = hook;
+    process_.count_instruction_hook(+1);
   }
 }
 
 ProcessTarget::~ProcessTarget() {
   clear_points();
-  if (code_hook_) uc_hook_del(process_.engine(), code_hook_);
+  if (code_hook_) {
+    uc_hook_del(process_.engine(), code_hook_);
+    process_.count_instruction_hook(-1);
+  }
 }
 
 size_t ProcessTarget::register_count() const { return i386_registers().size(); }
@@ -88,6 +92,7 @@ bool ProcessTarget::insert_point(int type, uint32_t addr, uint32_t length) {
     return false;
   }
   watches_[{addr, length}] = hook;
+  retranslate();
   return true;
 }
 
@@ -97,13 +102,23 @@ bool ProcessTarget::remove_point(int type, uint32_t addr, uint32_t length) {
   if (type != 2 || it == watches_.end()) return false;
   uc_hook_del(process_.engine(), it->second);
   watches_.erase(it);
+  retranslate();
   return true;
 }
 
 void ProcessTarget::clear_points() {
   breakpoints_.clear();
+  if (watches_.empty()) return;
   for (auto& [range, hook] : watches_) uc_hook_del(process_.engine(), hook);
   watches_.clear();
+  retranslate();
+}
+
+void ProcessTarget::retranslate() {
+  // The engine puts a memory hook into the code it translates from then on, and takes it out
+  // only of code translated after the hook is gone: code that already ran would keep writing
+  // unseen past a new watchpoint, and keep the slow path of one that was removed.
+  process_.drop_translations();
 }
 
 void ProcessTarget::interrupt() {
@@ -127,6 +142,11 @@ gdb::Stop ProcessTarget::resume(bool step) {
     case RunResult::End::Exited:
     case RunResult::End::Stopped:
       ended_ = true;
+      if (int signal = process_.kernel().ended_by_signal()) {
+        stop.kind = gdb::Stop::Kind::Terminated;
+        stop.signal = signal;
+        break;
+      }
       stop.kind = gdb::Stop::Kind::Exited;
       stop.status = static_cast<int>(static_cast<uint32_t>(last_.status) & 0xFF);
       break;

@@ -50,13 +50,14 @@ class ProcessTarget : public gdb::Target {
 
  private:
   static void on_code(struct uc_struct* uc, uint64_t address, uint32_t size, void* user);
+  void retranslate();
   static void on_watch(struct uc_struct* uc, int type, uint64_t address, int size, int64_t value,
                        void* user);
 
   Process& process_;
   std::set<uint32_t> breakpoints_;
   std::map<std::pair<uint32_t, uint32_t>, uint64_t> watches_;  // (address, length) -> hook
-  bool first_ = false;      // the next instruction is the first of a resume
+  bool first_ = false;  // the next instruction is the first of a resume
   bool stepping_ = false;
   bool stop_next_ = false;  // a watched write happened: stop before the next instruction
   std::optional<uint32_t> watch_hit_;

@@ -96,6 +96,7 @@ ElfImage ElfImage::load(const std::string& path) {
     if (ph.p_type == PT_DYNAMIC || ph.p_type == PT_INTERP) {
       fail(path, "dynamically linked executables are not supported");
     }
+    if (ph.p_type == PT_GNU_STACK) image.stack_size_ = ph.p_memsz;
     if (ph.p_type != PT_LOAD || ph.p_memsz == 0) continue;
     std::string which = "segment " + std::to_string(i) + ": ";
     if (ph.p_filesz > ph.p_memsz) fail(path, which + "its file size exceeds its memory size");

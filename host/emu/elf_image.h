@@ -45,6 +45,9 @@ class ElfImage {
   static ElfImage load(const std::string& path);
 
   uint32_t entry() const { return entry_; }
+  // The stack size the program asked for at link time (PT_GNU_STACK's memory size, as
+  // `-z stack-size=N` sets it); 0 when it asked for none.
+  uint32_t stack_size() const { return stack_size_; }
   const std::vector<Segment>& segments() const { return segments_; }
   std::optional<uint32_t> symbol(const std::string& name) const;
   std::optional<Section> section(const std::string& name) const;
@@ -53,6 +56,7 @@ class ElfImage {
  private:
   std::string path_;
   uint32_t entry_ = 0;
+  uint32_t stack_size_ = 0;
   std::vector<Segment> segments_;
   std::unordered_map<std::string, uint32_t> symbols_;
   std::vector<Section> sections_;

@@ -94,22 +94,28 @@ bool GuestMemory::copy_in(uint32_t addr, void* out, size_t size) const {
   });
 }
 
+void GuestMemory::store(const Region& r, size_t offset, const uint8_t* bytes, size_t n) {
+  std::memcpy(r.host + offset, bytes, n);
+  // Code may already be translated: its translations are dropped, as a store of the CPU's
+  // would drop them, so the next run of that code is the new bytes. (The engine's own
+  // uc_mem_write does not drop them for memory it shares with the host.)
+  if (r.perms & kExec) {
+    uint64_t begin = r.begin + offset;
+    uc_ctl_remove_cache(uc_, begin, begin + n);
+  }
+}
+
 bool GuestMemory::copy_out(uint32_t addr, const void* in, size_t size) {
   const auto* src = static_cast<const uint8_t*>(in);
   return each_piece(addr, size, kWrite, [&](const Region& r, size_t off, size_t done, size_t n) {
-    std::memcpy(r.host + off, src + done, n);
+    store(r, off, src + done, n);
   });
 }
 
 bool GuestMemory::poke(uint32_t addr, const void* in, size_t size) {
   const auto* src = static_cast<const uint8_t*>(in);
   return each_piece(addr, size, 0, [&](const Region& r, size_t off, size_t done, size_t n) {
-    if (r.perms & kExec) {
-      // Code may already be translated: let the CPU see the change.
-      uc_mem_write(uc_, r.begin + off, src + done, n);
-    } else {
-      std::memcpy(r.host + off, src + done, n);
-    }
+    store(r, off, src + done, n);
   });
 }
 

@@ -37,7 +37,8 @@ class GuestMemory {
 
   // Guest to host: the whole range must be mapped readable.
   bool copy_in(uint32_t addr, void* out, size_t size) const;
-  // Host to guest: the whole range must be mapped writable by the guest.
+  // Host to guest: the whole range must be mapped writable by the guest. Code it writes over
+  // runs as written (translations of it are dropped).
   bool copy_out(uint32_t addr, const void* in, size_t size);
   // A NUL-terminated guest string of at most max_len bytes (without the NUL); nullopt when it
   // is unmapped, unterminated within the limit, or crosses into unreadable memory.
@@ -55,6 +56,9 @@ class GuestMemory {
   // Visits the pieces of [addr, addr+size) region by region; false if any byte lacks `need`.
   template <typename Fn>
   bool each_piece(uint32_t addr, size_t size, uint32_t need, Fn&& fn) const;
+
+  // Every write of the host's into the guest: code included.
+  void store(const Region& r, size_t offset, const uint8_t* bytes, size_t n);
 
   uc_struct* uc_;
   std::vector<Region> regions_;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cinttypes>
 #include <cstdio>
+#include <filesystem>
 
 #include "host/abi/errors.h"
 #include "host/abi/latin1.h"
@@ -61,9 +62,14 @@ bool Compositor::prepare_font() {
   try {
     font_ = load_psf_font(config_.font_path);
   } catch (const FontError& e) {
-    host_failure(std::string(e.what()) +
-                 " (the console fonts come with the Debian package console-setup-linux, which "
-                 "scripts/setup installs)");
+    // The package is the answer only when the font is not there; a font that is there but
+    // cannot be read says why, and no more.
+    std::error_code ec;
+    bool missing = !std::filesystem::exists(config_.font_path, ec) && !ec;
+    host_failure(std::string(e.what()) + (missing
+                                              ? " (the console fonts come with the Debian package "
+                                                "console-setup-linux, which scripts/setup installs)"
+                                              : ""));
     return false;
   }
   return true;
@@ -159,6 +165,40 @@ int32_t Compositor::present(Window& w) {
   return 0;
 }
 
+std::vector<std::string> Compositor::finish_screenshots(bool* failed) {
+  std::vector<std::string> said;
+  const auto& shots = config_.scenario.screenshots;
+  if (config_.screenshot_dir.empty()) return said;
+  while (next_screenshot_ < shots.size() && shots[next_screenshot_] < presents_) ++next_screenshot_;
+  if (next_screenshot_ < shots.size() && shots[next_screenshot_] == presents_) {
+    const Window* w = find(shown_);
+    char name[32];
+    std::snprintf(name, sizeof name, "frame-%05" PRIu32 ".png", presents_);
+    std::string error;
+    if (w == nullptr || presents_ == 0) {
+      said.push_back("--screenshots: frame 0 not written: the program presented no frame");
+    } else if (!write_png(config_.screenshot_dir / name, w->front.pixels(), &error)) {
+      said.push_back("cannot save the screenshot of frame " + std::to_string(presents_) + ": " +
+                     error);
+      *failed = true;
+    }
+    ++next_screenshot_;
+  }
+  if (next_screenshot_ < shots.size()) {
+    std::string frames;
+    for (size_t i = next_screenshot_; i < shots.size(); ++i) {
+      frames += (i == next_screenshot_   ? ""
+                 : i + 1 == shots.size() ? " and "
+                                         : ", ") +
+                std::to_string(shots[i]);
+    }
+    said.push_back("--screenshots: frame" +
+                   std::string(shots.size() - next_screenshot_ > 1 ? "s " : " ") + frames +
+                   " not written: the program ended in frame " + std::to_string(presents_));
+  }
+  return said;
+}
+
 void Compositor::queue(Window& w, const GuiEvent& event, bool merge_motion, bool by_program) {
   if (event.type == GUI_EVENT_POINTER) last_buttons_ = event.word3;
   // The mouse reports far more motion than a program draws frames; a move that changes no
@@ -195,14 +235,17 @@ void Compositor::pump_display(int timeout_ms) {
   for (const GuiEvent& e : display_->pump(timeout_ms)) {
     if (w) queue(*w, e, true);
   }
-  if (display_->closed()) end_run(0, "the window was closed");
+  if (display_->closed()) {
+    end_run(0, display_->lost() ? "the window was destroyed" : "the window was closed");
+  }
 }
 
 bool Compositor::peek_event(Window& w, GuiEvent* out, bool wait) {
   release_scenario_events();
   if (w.events.empty()) pump_display(0);
   // Only the shown window receives input, so only it is worth waiting for.
-  while (wait && w.events.empty() && display_ && w.handle == shown_ && !ended_) {
+  while (wait && w.events.empty() && display_ && w.handle == shown_ && !ended_ &&
+         !(stop_check_ && stop_check_())) {
     pump_display(100);
   }
   if (w.events.empty()) return false;

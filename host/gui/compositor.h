@@ -95,11 +95,17 @@ class Compositor {
   std::string window_title(int32_t handle) const;
   bool continuous_redraw(int32_t handle) const;
   uint32_t frames_presented() const { return presents_; }
+  // Once the program has ended: a screenshot asked for the frame it ended in is written (what
+  // the display showed then: the frame presented last), and the frames it never reached are
+  // named. Returns what the user should hear; *failed when a screenshot could not be written.
+  std::vector<std::string> finish_screenshots(bool* failed);
   // Input as if the user had made it, for the shown window.
   void inject_event(const GuiEvent& event);
   // Keeps every event the program takes from the shown window, with the frame it took it in:
   // played back as a scenario, the same events reach the program in the same frames.
   void set_recording(bool on) { recording_ = on; }
+  // Asked while waiting for the user: true ends the wait (the run is to end).
+  void set_stop_check(std::function<bool()> check) { stop_check_ = std::move(check); }
   const std::vector<ScenarioEvent>& received() const { return received_; }
 
  private:
@@ -125,6 +131,7 @@ class Compositor {
   int32_t last_buttons_ = 0;
   bool recording_ = false;
   std::vector<ScenarioEvent> received_;
+  std::function<bool()> stop_check_;
 };
 
 }  // namespace nuv

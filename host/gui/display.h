@@ -36,6 +36,8 @@ class Display {
   virtual const std::vector<GuiEvent>& pump(int timeout_ms = 0) = 0;
   // The user closed the display, which ends the run.
   virtual bool closed() const { return false; }
+  // Closed by something other than the user: another program destroyed the window.
+  virtual bool lost() const { return false; }
   virtual void set_cursor_visible(bool on) = 0;
   // Moves the user's pointer, whose motion then comes back as an event; false where the
   // display cannot move it, and the compositor reports the move itself.

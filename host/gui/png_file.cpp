@@ -9,6 +9,8 @@
 #include <memory>
 #include <vector>
 
+#include "host/emu/replaced_file.h"
+
 namespace nuv {
 namespace {
 
@@ -36,9 +38,12 @@ bool write_png(const std::filesystem::path& path, const Surface& surface, std::s
     set(error, "an empty picture cannot be a PNG");
     return false;
   }
-  File file(std::fopen(path.c_str(), "wb"));
-  if (!file) {
-    set(error, "cannot write " + path.string() + ": " + std::strerror(errno));
+  // Written beside the final name and put in place when whole: a failure or a kill leaves
+  // the previous picture, never half a new one.
+  ReplacedFile file;
+  std::string why;
+  if (!file.open(path, why)) {
+    set(error, why);
     return false;
   }
   std::string message;
@@ -57,7 +62,7 @@ bool write_png(const std::filesystem::path& path, const Surface& surface, std::s
     set(error, "cannot write " + path.string() + ": " + message);
     return false;
   }
-  png_init_io(png, file.get());
+  png_init_io(png, file.stream());
   png_set_IHDR(png, info, static_cast<png_uint_32>(surface.width),
                static_cast<png_uint_32>(surface.height), 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
                PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
@@ -73,8 +78,8 @@ bool write_png(const std::filesystem::path& path, const Surface& surface, std::s
   }
   png_write_end(png, nullptr);
   png_destroy_write_struct(&png, &info);
-  if (std::fflush(file.get()) != 0 || std::ferror(file.get())) {
-    set(error, "cannot write " + path.string() + ": " + std::strerror(errno));
+  if (!file.commit(why)) {
+    set(error, why);
     return false;
   }
   return true;

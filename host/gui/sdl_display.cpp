@@ -1,11 +1,53 @@
 #include "host/gui/sdl_display.h"
 
+#include <X11/Xlib.h>
+#include <dlfcn.h>
+
+#include <atomic>
 #include <cstdlib>
 
 #include "host/gui/sdl_library.h"
 
 namespace nuv {
 namespace {
+
+// Another program can destroy the window behind SDL's back (xdotool windowclose, a window
+// manager's kill). X then reports an error at SDL's next use of the window, and Xlib's
+// default handler ends the whole process: the recording and the screenshots would be lost.
+// Errors are noted instead; a window that is gone ends the run as a closed one does.
+std::atomic<bool> g_window_lost{false};
+
+int on_x_error(::Display*, XErrorEvent* error) {
+  if (error->error_code == BadWindow || error->error_code == BadDrawable) g_window_lost = true;
+  return 0;
+}
+
+// The connection itself is gone (xdotool windowkill, the server ended): the window with it.
+int on_x_connection_lost(::Display*) {
+  g_window_lost = true;
+  return 0;
+}
+
+void on_x_connection_exit(::Display*, void*) { g_window_lost = true; }
+
+// SDL has loaded Xlib when it talks to an X server (not on Wayland). `display` is SDL's
+// connection, or null.
+void catch_x_errors(::Display* display) {
+  void* x11 = ::dlopen("libX11.so.6", RTLD_NOW | RTLD_NOLOAD);
+  if (x11 == nullptr) return;
+  using SetHandler = XErrorHandler (*)(XErrorHandler);
+  using SetIoHandler = XIOErrorHandler (*)(XIOErrorHandler);
+  using SetExitHandler = void (*)(::Display*, XIOErrorExitHandler, void*);
+  if (auto set = reinterpret_cast<SetHandler>(::dlsym(x11, "XSetErrorHandler"))) set(on_x_error);
+  // Xlib before 1.7 has no exit handler: a lost connection still ends the process there.
+  auto set_exit = reinterpret_cast<SetExitHandler>(::dlsym(x11, "XSetIOErrorExitHandler"));
+  auto set_io = reinterpret_cast<SetIoHandler>(::dlsym(x11, "XSetIOErrorHandler"));
+  if (display != nullptr && set_exit != nullptr && set_io != nullptr) {
+    set_io(on_x_connection_lost);
+    set_exit(display, on_x_connection_exit, nullptr);
+  }
+  ::dlclose(x11);
+}
 
 int32_t button_bit(uint8_t sdl_button) {
   switch (sdl_button) {
@@ -30,6 +72,15 @@ int32_t buttons_of(uint32_t sdl_state) {
 const SdlLibrary* g_sdl = nullptr;
 const SdlLibrary& sdl() { return *g_sdl; }
 
+::Display* x11_display(SDL_Window* window) {
+  SDL_SysWMinfo info;
+  SDL_VERSION(&info.version);
+  if (sdl().GetWindowWMInfo(window, &info) != SDL_TRUE || info.subsystem != SDL_SYSWM_X11) {
+    return nullptr;
+  }
+  return info.info.x11.display;
+}
+
 bool start_video(std::string* why) {
   if (g_sdl == nullptr) g_sdl = sdl_library(why);
   if (g_sdl == nullptr) return false;
@@ -37,6 +88,10 @@ bool start_video(std::string* why) {
   sdl().SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
   // The first click on a window without focus is a click like any other.
   sdl().SetHint(SDL_HINT_MOUSE_FOCUS_CLICKTHROUGH, "1");
+  // The window's pixels go straight to the display's own framebuffer (X11's shared memory):
+  // the same picture on every machine, and no OpenGL library needed (scripts/setup installs
+  // none).
+  sdl().SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
   if (sdl().InitSubSystem(SDL_INIT_VIDEO) != 0) {
     if (why) *why = sdl().GetError();
     return false;
@@ -78,10 +133,19 @@ SdlDisplay::SdlDisplay(const std::string& title, int32_t width, int32_t height) 
     sdl().QuitSubSystem(SDL_INIT_VIDEO);
     throw DisplayError("cannot open a window: " + error);
   }
+  g_window_lost = false;
+  catch_x_errors(x11_display(window_));
   events_.reserve(64);
 }
 
 SdlDisplay::~SdlDisplay() {
+  // SDL may have put Xlib's handlers back meanwhile; a window that is gone is not destroyed
+  // twice.
+  // A window another program took away is left as it is, with SDL, for the process to end:
+  // destroying it again is an X error whose report may come after SDL put back Xlib's
+  // handler (which ends the process), and without a connection SDL would wait for the
+  // server's answers for ever.
+  if (g_window_lost) return;
   sdl().DestroyWindow(window_);
   sdl().QuitSubSystem(SDL_INIT_VIDEO);
 }
@@ -92,6 +156,7 @@ void SdlDisplay::set_title(const std::string& title) {
 
 void SdlDisplay::show(const Surface& picture) {
   last_ = &picture;
+  if (lost_) return;
   SDL_Surface* target = sdl().GetWindowSurface(window_);
   if (target == nullptr) return;
   // The window surface is software memory: the blit copies our pixels exactly, converting
@@ -140,7 +205,8 @@ const std::vector<GuiEvent>& SdlDisplay::pump(int timeout_ms) {
     }
     have = sdl().PollEvent(&e) != 0;
   }
-  if (exposed_ && last_ != nullptr) {
+  if (g_window_lost) lost_ = closed_ = true;
+  if (exposed_ && last_ != nullptr && !lost_) {
     exposed_ = false;
     show(*last_);
   }

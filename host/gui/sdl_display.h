@@ -33,8 +33,9 @@ class SdlDisplay : public Display {
   void set_title(const std::string& title) override;
   void show(const Surface& picture) override;
   const std::vector<GuiEvent>& pump(int timeout_ms = 0) override;
-  // The user closed the window.
+  // The user closed the window, or another program destroyed it (then lost() too).
   bool closed() const override { return closed_; }
+  bool lost() const override { return lost_; }
   void set_cursor_visible(bool on) override;
   bool warp_pointer(int32_t x, int32_t y) override;
 
@@ -42,6 +43,7 @@ class SdlDisplay : public Display {
   SDL_Window* window_ = nullptr;
   int32_t buttons_ = 0;
   bool closed_ = false;
+  bool lost_ = false;
   bool exposed_ = false;
   std::vector<GuiEvent> events_;
   const Surface* last_ = nullptr;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <SDL2/SDL.h>
+#include <SDL2/SDL_syswm.h>
 
 #include <string>
 
@@ -11,13 +12,13 @@ namespace nuv {
 
 // The SDL functions the display uses, named without their SDL_ prefix.
 struct SdlLibrary {
-#define NUV_SDL_FUNCTIONS(X)                                                            \
-  X(SetHint)                                                                            \
-  X(InitSubSystem)                                                                      \
-  X(QuitSubSystem) X(GetError) X(CreateWindow) X(DestroyWindow) X(SetWindowTitle)       \
-      X(GetWindowSurface) X(CreateRGBSurfaceWithFormatFrom) X(UpperBlit) X(FreeSurface) \
-          X(UpdateWindowSurface) X(PollEvent) X(WaitEventTimeout) X(ShowCursor)         \
-              X(WarpMouseInWindow)
+#define NUV_SDL_FUNCTIONS(X)                                                               \
+  X(SetHint)                                                                               \
+  X(InitSubSystem)                                                                         \
+  X(QuitSubSystem)                                                                         \
+  X(GetError) X(CreateWindow) X(DestroyWindow) X(SetWindowTitle) X(GetWindowSurface)       \
+      X(CreateRGBSurfaceWithFormatFrom) X(UpperBlit) X(FreeSurface) X(UpdateWindowSurface) \
+          X(PollEvent) X(WaitEventTimeout) X(ShowCursor) X(WarpMouseInWindow) X(GetWindowWMInfo)
 #define NUV_SDL_MEMBER(name) decltype(&::SDL_##name) name = nullptr;
   NUV_SDL_FUNCTIONS(NUV_SDL_MEMBER)
 #undef NUV_SDL_MEMBER

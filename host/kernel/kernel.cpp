@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 
 #include "host/abi/errors.h"
@@ -30,6 +31,7 @@ Kernel::Kernel(GuestMemory& memory, KernelConfig config)
   compositor_ = std::make_unique<Compositor>(
       config_.gui,
       [this](int32_t status, std::string message) { end_run(status, std::move(message)); });
+  compositor_->set_stop_check([this] { return stop_request_.raised(); });
   script_failures(config_.gui.scenario);
 }
 
@@ -52,7 +54,10 @@ Compositor& Kernel::compositor() { return *compositor_; }
 
 int32_t Kernel::write_host_stdout(std::string_view bytes) {
   // Unbuffered, like the guest's own writes: output interleaves correctly with the trace.
+  // A write blocked on a full pipe is interrupted by a signal when the run is asked to end;
+  // it then gives up (what is lost then is the stop's doing, not a host failure).
   while (!bytes.empty()) {
+    if (stop_request_.raised()) return err::kEIO;
     ssize_t n = ::write(STDOUT_FILENO, bytes.data(), bytes.size());
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
@@ -61,6 +66,8 @@ int32_t Kernel::write_host_stdout(std::string_view bytes) {
       int error = n < 0 ? errno : EIO;
       if (output_error_ == 0) output_error_ = error;
       output_lost_ += bytes.size();
+      // A native program dies of SIGPIPE here; a full disk or an I/O error it hears about.
+      if (error == EPIPE) end_by_signal(SIGPIPE);
       return error == EBADF ? err::kEIO : err::from_host_errno(error);
     }
     bytes.remove_prefix(static_cast<size_t>(n));
@@ -76,6 +83,12 @@ void Kernel::set_exited(int32_t status) {
   exited_ = true;
   exit_status_ = status;
   if (stop_cpu) stop_cpu();
+}
+
+void Kernel::end_by_signal(int signal) {
+  if (ended_by_signal_ != 0) return;
+  set_exited(128 + signal);
+  ended_by_signal_ = signal;
 }
 
 void Kernel::end_run(int32_t status, std::string message) {

@@ -16,6 +16,7 @@
 #include "host/kernel/descriptors.h"
 #include "host/kernel/root_fs.h"
 #include "host/kernel/service_call.h"
+#include "host/kernel/stop_request.h"
 
 namespace nuv {
 
@@ -67,11 +68,18 @@ class Kernel {
   bool exited() const { return exited_; }
   int32_t exit_status() const { return exit_status_; }
   void set_exited(int32_t status);
-  void reset_exit() { exited_ = false; }
+  void reset_exit() {
+    exited_ = false;
+    ended_by_signal_ = 0;
+  }
   // Asked by a handler to stop the CPU after the current call (exit, frame limit).
   std::function<void()> stop_cpu;
   // A handler that ends the run for a reason of the host (a scenario's frame limit) says why.
   void end_run(int32_t status, std::string message);
+  // Ends the run as that signal would end a native process (status 128 + signal, nothing said):
+  // SIGPIPE when the reader of standard output went away. 0 while no signal ended it.
+  void end_by_signal(int signal);
+  int ended_by_signal() const { return ended_by_signal_; }
   const std::string& end_message() const { return end_message_; }
   // The host error that lost console output (0: nothing was lost), and how many bytes.
   int output_error() const { return output_error_; }
@@ -82,6 +90,10 @@ class Kernel {
   RootFs& fs() { return fs_; }
   Compositor& compositor();
   const KernelConfig& config() const { return config_; }
+
+  // Set from outside the guest to end the run: every wait of the kernel's (a console write to
+  // a full pipe, a sleep in a window, a wait for input) gives up once it is raised.
+  StopRequest& stop_request() { return stop_request_; }
 
   // Virtual time in microseconds: usleep advances it; it really sleeps when a window shows.
   uint64_t clock_us() const { return clock_us_; }
@@ -94,6 +106,7 @@ class Kernel {
 
   GuestMemory& memory_;
   KernelConfig config_;
+  StopRequest stop_request_;
   RootFs fs_;
   Descriptors files_;
   std::unique_ptr<Compositor> compositor_;
@@ -105,6 +118,7 @@ class Kernel {
   uint64_t seq_ = 0;
   bool exited_ = false;
   int32_t exit_status_ = 0;
+  int ended_by_signal_ = 0;
   std::string end_message_;
   uint64_t clock_us_ = 0;
   int output_error_ = 0;

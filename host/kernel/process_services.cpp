@@ -1,6 +1,5 @@
 // Process, console and timing services.
 #include <chrono>
-#include <thread>
 
 #include "host/gui/compositor.h"
 #include "host/kernel/kernel.h"
@@ -22,8 +21,9 @@ int32_t svc_getkey(Kernel& k) {
 
 int32_t svc_usleep(Kernel& k, Microseconds us) {
   k.advance_clock(us);
-  // Nobody watches a headless run: its time is virtual and costs nothing.
-  if (k.compositor().showing_window()) std::this_thread::sleep_for(std::chrono::microseconds(us));
+  // Nobody watches a headless run: its time is virtual and costs nothing. A window's sleep is
+  // real, and ends early when the run is asked to end.
+  if (k.compositor().showing_window()) k.stop_request().sleep_for(std::chrono::microseconds(us));
   return 0;
 }
 

@@ -47,13 +47,36 @@ RootFs::RootFs(const std::filesystem::path& root, Resolver resolver) : resolver_
   std::error_code ec;
   root_ = std::filesystem::canonical(root, ec);
   UniqueFd fd(ec ? -1 : ::open(root_.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-  if (!fd) throw std::runtime_error("root directory " + root.string() + " does not exist");
-  cwd_.push_back(Dir{std::make_shared<const UniqueFd>(std::move(fd)), ""});
+  struct stat st {};
+  if (!fd || ::fstat(fd.get(), &st) != 0) {
+    throw std::runtime_error("root directory " + root.string() + " does not exist");
+  }
+  top_.chain.push_back(Dir{"", st.st_dev, st.st_ino});
+  top_.fd = std::make_shared<const UniqueFd>(std::move(fd));
+  cwd_ = top_;
+}
+
+int32_t RootFs::up(Place& at) const {
+  // ".." at the root stays at the root, as on any Unix.
+  if (at.chain.size() <= 1) return 0;
+  at.chain.pop_back();
+  if (at.chain.size() == 1) {
+    at.fd = top_.fd;
+    return 0;
+  }
+  UniqueFd parent(::openat(at.fd->get(), "..", O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  struct stat st {};
+  if (!parent || ::fstat(parent.get(), &st) != 0) return err::from_host_errno(errno);
+  // The directory was moved elsewhere since the walk came down through its parent: the way
+  // back up is gone.
+  if (st.st_dev != at.chain.back().dev || st.st_ino != at.chain.back().ino) return err::kENOENT;
+  at.fd = std::make_shared<const UniqueFd>(std::move(parent));
+  return 0;
 }
 
 int32_t RootFs::walk(std::string_view guest_path, bool follow_last, Walked& out) const {
   if (int32_t rc = check_path(guest_path); rc < 0) return rc;
-  out.chain = guest_path.front() == '/' ? Chain{cwd_.front()} : cwd_;
+  out.at = guest_path.front() == '/' ? top_ : cwd_;
   out.name.clear();
   out.last.reset();
   std::deque<std::string> todo = split(guest_path);
@@ -62,9 +85,9 @@ int32_t RootFs::walk(std::string_view guest_path, bool follow_last, Walked& out)
     std::string part = std::move(todo.front());
     todo.pop_front();
     bool final = todo.empty();
-    if (part == "." || part == "..") {
-      // ".." at the root stays at the root, as on any Unix.
-      if (part == ".." && out.chain.size() > 1) out.chain.pop_back();
+    if (part == ".") continue;
+    if (part == "..") {
+      if (int32_t rc = up(out.at); rc < 0) return rc;
       continue;
     }
     if (part.size() > kMaxName) return err::kENAMETOOLONG;
@@ -72,7 +95,7 @@ int32_t RootFs::walk(std::string_view guest_path, bool follow_last, Walked& out)
       out.name = std::move(part);
       return 0;
     }
-    int parent = out.chain.back().fd->get();
+    int parent = out.at.fd->get();
     UniqueFd fd(::openat(parent, part.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
     if (!fd) {
       // A missing last component is where a new file goes.
@@ -92,7 +115,7 @@ int32_t RootFs::walk(std::string_view guest_path, bool follow_last, Walked& out)
       if (n < 0) return err::from_host_errno(errno);
       if (n == 0) return err::kENOENT;
       target.resize(static_cast<size_t>(n));
-      if (target.front() == '/') out.chain.resize(1);
+      if (target.front() == '/') out.at = top_;
       std::deque<std::string> more = split(target);
       todo.insert(todo.begin(), more.begin(), more.end());
       continue;
@@ -104,7 +127,8 @@ int32_t RootFs::walk(std::string_view guest_path, bool follow_last, Walked& out)
       return 0;
     }
     if (!S_ISDIR(st.st_mode)) return err::kENOTDIR;
-    out.chain.push_back(Dir{std::make_shared<const UniqueFd>(std::move(fd)), std::move(part)});
+    out.at.chain.push_back(Dir{std::move(part), st.st_dev, st.st_ino});
+    out.at.fd = std::make_shared<const UniqueFd>(std::move(fd));
   }
   return 0;
 }
@@ -118,7 +142,7 @@ std::optional<int32_t> RootFs::open_in_one_call(std::string_view guest_path, int
   how.flags = static_cast<uint64_t>(flags | O_CLOEXEC);
   how.mode = (flags & O_CREAT) ? mode : 0;
   how.resolve = RESOLVE_NO_MAGICLINKS | (absolute ? RESOLVE_IN_ROOT : RESOLVE_BENEATH);
-  int base = absolute ? cwd_.front().fd->get() : cwd_.back().fd->get();
+  int base = absolute ? top_.fd->get() : cwd_.fd->get();
   std::string path(guest_path);
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
     long fd = ::syscall(SYS_openat2, base, path.c_str(), &how, sizeof how);
@@ -143,7 +167,7 @@ int32_t RootFs::open(std::string_view guest_path, int flags, mode_t mode) const 
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
     Walked w;
     if (int32_t rc = walk(guest_path, true, w); rc < 0) return rc;
-    int dir = w.chain.back().fd->get();
+    int dir = w.at.fd->get();
     const char* name = w.name.empty() ? "." : w.name.c_str();
     int fd = ::openat(dir, name, flags | O_NOFOLLOW | O_CLOEXEC, mode);
     if (fd >= 0) return fd;
@@ -157,16 +181,16 @@ int32_t RootFs::open(std::string_view guest_path, int flags, mode_t mode) const 
 int32_t RootFs::locate(std::string_view guest_path, bool follow_last, Entry& out) const {
   Walked w;
   if (int32_t rc = walk(guest_path, follow_last, w); rc < 0) return rc;
-  out.dir = w.chain.back().fd;
+  out.dir = w.at.fd;
   out.name = std::move(w.name);
-  out.dir_is_root = w.chain.size() == 1;
+  out.dir_is_root = w.at.chain.size() == 1;
   return 0;
 }
 
 std::string RootFs::cwd() const {
-  if (cwd_.size() == 1) return "/";
+  if (cwd_.chain.size() == 1) return "/";
   std::string out;
-  for (size_t i = 1; i < cwd_.size(); ++i) out += "/" + cwd_[i].name;
+  for (size_t i = 1; i < cwd_.chain.size(); ++i) out += "/" + cwd_.chain[i].name;
   return out;
 }
 
@@ -176,9 +200,10 @@ int32_t RootFs::chdir(std::string_view guest_path) {
   if (!w.name.empty()) {
     if (!w.last) return err::kENOENT;
     if (!S_ISDIR(w.last_stat.st_mode)) return err::kENOTDIR;
-    w.chain.push_back(Dir{std::make_shared<const UniqueFd>(std::move(w.last)), w.name});
+    w.at.chain.push_back(Dir{w.name, w.last_stat.st_dev, w.last_stat.st_ino});
+    w.at.fd = std::make_shared<const UniqueFd>(std::move(w.last));
   }
-  cwd_ = std::move(w.chain);
+  cwd_ = std::move(w.at);
   return 0;
 }
 

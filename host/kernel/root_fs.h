@@ -56,26 +56,38 @@ class RootFs {
   const std::filesystem::path& root() const { return root_; }
 
  private:
+  // A directory on the way from the root, known by its name and its identity; only the
+  // innermost one of a walk is held open, so a path of any depth costs the host a constant
+  // number of descriptors.
   struct Dir {
-    std::shared_ptr<const UniqueFd> fd;
     std::string name;
+    dev_t dev = 0;
+    ino_t ino = 0;
   };
   using Chain = std::vector<Dir>;  // from the root (front) down to a directory
-  struct Walked {
+  struct Place {
     Chain chain;
+    std::shared_ptr<const UniqueFd> fd;  // chain.back(), open
+  };
+  struct Walked {
+    Place at;
     std::string name;
     UniqueFd last;  // the last component (O_PATH, not followed) when it exists
     struct stat last_stat {};
   };
 
   int32_t walk(std::string_view guest_path, bool follow_last, Walked& out) const;
+  // One step up: the parent is opened through ".." and must be the very directory the walk
+  // came down through, so ".." never leads anywhere the walk did not.
+  int32_t up(Place& at) const;
   // nullopt when the walk must decide.
   std::optional<int32_t> open_in_one_call(std::string_view guest_path, int flags,
                                           mode_t mode) const;
 
   std::filesystem::path root_;
   Resolver resolver_;
-  Chain cwd_;
+  Place top_;  // the root
+  Place cwd_;
 };
 
 }  // namespace nuv

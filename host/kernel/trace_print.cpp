@@ -153,13 +153,15 @@ bool common_escape(Line& out, uint8_t b) {
   return true;
 }
 
-// Each byte is the code point of the same value (Latin-1 read as Unicode), in UTF-8.
+// Each byte is the code point of the same value (Latin-1 read as Unicode), in UTF-8. Control
+// characters, C1 (U+0080-U+009F) and DEL among them, are escaped: a trace read on a terminal
+// must not drive it.
 void json_string(Line& out, std::string_view bytes) {
   out += '"';
   for (char ch : bytes) {
     auto b = static_cast<uint8_t>(ch);
     if (common_escape(out, b)) continue;
-    if (b < 0x20) {
+    if (b < 0x20 || (b >= 0x7F && b < 0xA0)) {
       out += "\\u00";
       out += kHexDigits[b >> 4];
       out += kHexDigits[b & 15];

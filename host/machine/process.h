@@ -4,6 +4,8 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -16,6 +18,7 @@
 #include "host/kernel/kernel.h"
 
 struct uc_struct;
+struct uc_context;
 
 namespace nuv {
 
@@ -36,15 +39,24 @@ struct RunResult {
 // Where things live in the guest's address space, beside the program's own segments.
 namespace layout {
 constexpr uint32_t kStackTop = 0xC0000000;
-constexpr uint32_t kStackSize = 0x00100000;
-constexpr uint32_t kScratchBase = 0xD0000000;  // harness: arguments and test data
+constexpr uint32_t kStackSize = 0x00100000;       // unless the program asks for more
+constexpr uint32_t kStackSizeLimit = 0x10000000;  // the most it may ask for: 256 MiB
+constexpr uint32_t kScratchBase = 0xD0000000;     // harness: arguments and test data
 constexpr uint32_t kScratchSize = 0x00400000;
-constexpr uint32_t kSentinel = 0xF0000000;  // return address of harness calls
+constexpr uint32_t kSentinel = 0xF0000000;         // return address of harness calls
+constexpr uint32_t kDescriptorTable = 0xF0001000;  // the processor's, read-only to the program
 }  // namespace layout
+
+// The most memory a program may have (its segments and its stack) unless the runner is told
+// otherwise: far more than any program of the system needs, and well within a workstation's.
+constexpr uint64_t kDefaultMemoryLimit = uint64_t{1} << 30;
 
 class Process {
  public:
-  Process(const std::string& executable, KernelConfig config);
+  // Throws LoadError for an executable that cannot run here, among them one whose segments
+  // and stack need more than memory_limit bytes.
+  Process(const std::string& executable, KernelConfig config,
+          uint64_t memory_limit = kDefaultMemoryLimit);
   ~Process();
   Process(const Process&) = delete;
   Process& operator=(const Process&) = delete;
@@ -68,6 +80,21 @@ class Process {
   long double st0() const;
   uint32_t esp() const;
 
+  // Called with the outcome at the end of every run (run, resume, call); returns a number for
+  // remove_run_observer.
+  int add_run_observer(std::function<void(const RunResult&)> observer);
+  void remove_run_observer(int id);
+
+  // Drops the engine's translations of the program's code: hooks added or removed since then
+  // reach all of it (the engine puts them only into code it translates after).
+  void drop_translations();
+  // Whoever hooks every instruction of the program says so while the hook lives (+1, then -1):
+  // the engine then keeps EIP exact, and a memory fault needs no replay of its block.
+  void count_instruction_hook(int delta);
+  // True while a fault's block is replayed to find its instruction: block hooks that count
+  // what the program ran leave those runs out.
+  bool replaying() const;
+
   // Counting every guest instruction (a hook on each one: for benchmarks, not for speed).
   void set_instruction_counting(bool on);
   uint64_t instructions() const;
@@ -90,16 +117,25 @@ class Process {
 
  private:
   RunResult execute(uint32_t begin, uint32_t until, uint64_t count = 0);
-  void flatten_segments();
-  void map_image();
+  // The instruction of the block at block_start that made the memory fault just met; EIP is
+  // set to it.
+  uint32_t locate_fault(uint32_t block_start);
+  void enter_user_mode();
+  void reset_user_state();
+  void reset_fpu();
+  void map_image(uint64_t memory_limit);
   void install_hooks();
 
   ElfImage image_;
+  uint32_t stack_size_ = layout::kStackSize;  // below layout::kStackTop
   uc_struct* uc_ = nullptr;
+  uc_context* fresh_cpu_ = nullptr;  // the CPU as set up, for a start after a fault
   std::unique_ptr<GuestMemory> memory_;
   std::unique_ptr<Kernel> kernel_;
   struct Hooks;
   std::unique_ptr<Hooks> hooks_;
+  std::map<int, std::function<void(const RunResult&)>> run_observers_;
+  int next_observer_ = 0;
   std::atomic<bool> stop_requested_{false};
   std::mutex stop_mutex_;
   int32_t stop_status_ = 0;

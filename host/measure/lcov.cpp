@@ -1,38 +1,55 @@
 #include "host/measure/lcov.h"
 
 #include <algorithm>
+#include <map>
+
+#include "host/emu/printable.h"
 
 namespace nuv {
+
+ExecutionCounts::ExecutionCounts(const std::vector<CodeBlock>& ran) {
+  std::map<uint32_t, int64_t> change;
+  for (const CodeBlock& b : ran) {
+    if (b.end <= b.begin || b.count == 0) continue;
+    change[b.begin] += static_cast<int64_t>(b.count);
+    change[b.end] -= static_cast<int64_t>(b.count);
+  }
+  int64_t count = 0;
+  for (const auto& [address, delta] : change) {
+    count += delta;
+    steps_.emplace_back(address, static_cast<uint64_t>(count));
+  }
+}
+
+uint64_t ExecutionCounts::at(uint32_t address) const { return most_in(address, address + 1); }
+
+uint64_t ExecutionCounts::most_in(uint32_t begin, uint32_t end) const {
+  auto it = std::upper_bound(steps_.begin(), steps_.end(), begin,
+                             [](uint32_t a, const auto& step) { return a < step.first; });
+  if (it != steps_.begin()) --it;
+  // From the step that holds at `begin` (if any does) to the last that starts before `end`.
+  uint64_t most = 0;
+  for (; it != steps_.end() && it->first < end; ++it) most = std::max(most, it->second);
+  return most;
+}
 
 LineCoverage line_coverage(const SourceMap& map, const std::vector<CodeBlock>& ran) {
   LineCoverage out;
   std::vector<FileCoverage*> by_index;
   for (const std::string& f : map.files()) by_index.push_back(&out[f]);
+  ExecutionCounts counts(ran);
   for (const SourceRange& r : map.ranges()) {
-    if (r.line != 0 && r.file < by_index.size()) by_index[r.file]->lines.try_emplace(r.line, 0);
+    if (r.line == 0 || r.file >= by_index.size()) continue;
+    uint64_t& hits = by_index[r.file]->lines[r.line];
+    hits = std::max(hits, counts.most_in(r.begin, r.end));
   }
-  for (const CodeBlock& b : ran) {
-    map.for_each_overlap(b.begin, b.end, [&](const SourceRange& r) {
-      if (r.line != 0 && r.file < by_index.size()) by_index[r.file]->lines[r.line] = 1;
-    });
-  }
-  auto entry_ran = [&](uint32_t entry) {
-    auto it = std::upper_bound(ran.begin(), ran.end(), entry,
-                               [](uint32_t a, const CodeBlock& b) { return a < b.begin; });
-    // Blocks are by start; a block that started a little earlier may still hold the entry.
-    for (int back = 0; back < 8 && it != ran.begin(); ++back) {
-      --it;
-      if (it->begin <= entry && entry < it->end) return true;
-    }
-    return false;
-  };
   for (const SourceFunction& f : map.functions()) {
     if (f.line == 0 || f.file >= by_index.size()) continue;
     FunctionHits& hits =
         by_index[f.file]
             ->functions.try_emplace(f.symbol.empty() ? f.name : f.symbol, FunctionHits{f.line, 0})
             .first->second;
-    if (entry_ran(f.low)) hits.hits = 1;
+    hits.hits = std::max(hits.hits, counts.at(f.low));
   }
   std::erase_if(out, [](const auto& kv) { return kv.second.lines.empty(); });
   return out;
@@ -65,16 +82,17 @@ std::string lcov_test_name(std::string_view name) {
 void write_lcov(std::ostream& out, std::string_view test_name, const LineCoverage& coverage) {
   for (const auto& [file, cov] : coverage) {
     out << "TN:" << test_name << "\n";
-    out << "SF:" << file << "\n";
+    // Paths and names are the program's: made printable, none can end a line or a record.
+    out << "SF:" << printable(file) << "\n";
     // genhtml lists functions in the order given; by line reads like the source.
     std::vector<std::pair<std::string, FunctionHits>> fns(cov.functions.begin(),
                                                           cov.functions.end());
     std::stable_sort(fns.begin(), fns.end(),
                      [](const auto& a, const auto& b) { return a.second.line < b.second.line; });
     size_t fn_hit = 0;
-    for (const auto& [name, fn] : fns) out << "FN:" << fn.line << "," << name << "\n";
+    for (const auto& [name, fn] : fns) out << "FN:" << fn.line << "," << printable(name) << "\n";
     for (const auto& [name, fn] : fns) {
-      out << "FNDA:" << fn.hits << "," << name << "\n";
+      out << "FNDA:" << fn.hits << "," << printable(name) << "\n";
       if (fn.hits > 0) ++fn_hit;
     }
     out << "FNF:" << fns.size() << "\nFNH:" << fn_hit << "\n";

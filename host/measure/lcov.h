@@ -21,14 +21,29 @@ struct FunctionHits {
 };
 
 struct FileCoverage {
-  std::map<uint32_t, uint64_t> lines;  // every line with code -> runs that reached it
+  std::map<uint32_t, uint64_t> lines;  // every line with code -> how often it ran
   std::map<std::string, FunctionHits> functions;
 };
 
 // By absolute source path.
 using LineCoverage = std::map<std::string, FileCoverage>;
 
-// A line counts once when any of its code ran; a function once when its entry ran.
+// How often each address of a program's code ran, from the blocks that ran (blocks may
+// overlap: a jump into the middle of one starts another).
+class ExecutionCounts {
+ public:
+  explicit ExecutionCounts(const std::vector<CodeBlock>& ran);
+  uint64_t at(uint32_t address) const;
+  // The greatest count in [begin, end).
+  uint64_t most_in(uint32_t begin, uint32_t end) const;
+
+ private:
+  std::vector<std::pair<uint32_t, uint64_t>> steps_;  // from this address on, this count
+};
+
+// A line ran as often as its most-run instruction (a loop's condition line counts its
+// tests); a function as often as its first instruction, which is how often it was called. The
+// same counts as a profile's per instruction.
 LineCoverage line_coverage(const SourceMap& map, const std::vector<CodeBlock>& ran);
 
 // Adds the counts of `more` (another run) to `into`.

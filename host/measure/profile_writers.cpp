@@ -5,6 +5,7 @@
 #include <map>
 #include <vector>
 
+#include "host/emu/printable.h"
 #include "host/kernel/service_table.h"
 
 namespace nuv {
@@ -61,6 +62,24 @@ Place home_of(const SourceMap& map, uint32_t address) {
   return {place_of(map, address).file, 0};
 }
 
+// A name or path as one line of the file: printable, and never read back as the "(N)" of the
+// format's name compression ("(anonymous namespace)::f" is no such thing).
+std::string callgrind_name(std::string_view name) {
+  std::string s = printable(name);
+  size_t digits = s.find_first_not_of("0123456789", 1);
+  if (s.starts_with('(') && digits > 1 && digits != std::string::npos && s[digits] == ')') {
+    s.replace(0, 1, "\\x28");
+  }
+  return s;
+}
+
+// A function as one frame of a folded stack, where ';' would split it in two.
+std::string folded_name(std::string_view name) {
+  std::string s;
+  for (char c : printable(name)) s += c == ';' ? std::string("\\x3b") : std::string(1, c);
+  return s;
+}
+
 std::string kernel_function(uint32_t number) {
   const ServiceInfo* info = find_service(number);
   if (info != nullptr) return std::string("kernel ") + info->name;
@@ -99,14 +118,14 @@ void write_callgrind(std::ostream& out, const SourceMap& map, const RawProfile& 
   }
 
   out << "# callgrind format\nversion: 1\ncreator: nuvrelos-run\n";
-  out << "cmd: " << command << "\npart: 1\n\npositions: line\nevents: Ir Kc\n";
+  out << "cmd: " << printable(command) << "\npart: 1\n\npositions: line\nevents: Ir Kc\n";
   out << "summary: " << profile.total_instructions << " " << profile.total_kernel_calls << "\n\n";
-  out << "ob=" << program << "\n";
+  out << "ob=" << callgrind_name(program) << "\n";
   for (const auto& [name, f] : fns) {
-    out << "fl=" << f.file << "\nfn=" << name << "\n";
+    out << "fl=" << callgrind_name(f.file) << "\nfn=" << callgrind_name(name) << "\n";
     std::string current = f.file;
     auto at_file = [&](const std::string& file) {
-      if (file != current) out << "fi=" << file << "\n";
+      if (file != current) out << "fi=" << callgrind_name(file) << "\n";
       current = file;
     };
     for (const auto& [place, cost] : f.self) {
@@ -115,8 +134,9 @@ void write_callgrind(std::ostream& out, const SourceMap& map, const RawProfile& 
     }
     for (const Call& c : f.calls) {
       at_file(c.site.file);
-      out << "cob=" << (c.kernel ? kKernelObject : program) << "\n";
-      out << "cfi=" << c.target.file << "\ncfn=" << c.callee << "\n";
+      out << "cob=" << (c.kernel ? kKernelObject : callgrind_name(program)) << "\n";
+      out << "cfi=" << callgrind_name(c.target.file) << "\ncfn=" << callgrind_name(c.callee)
+          << "\n";
       out << "calls=" << c.calls << " " << c.target.line << "\n";
       out << c.site.line << " " << c.inclusive.ir << " " << c.inclusive.kc << "\n";
     }
@@ -138,7 +158,7 @@ void write_folded(std::ostream& out, const SourceMap& map, const RawProfile& pro
     std::string key;
     for (uint32_t entry : chain) {
       if (!key.empty()) key += ';';
-      key += function_name(map, entry);
+      key += folded_name(function_name(map, entry));
     }
     lines[key] += count;
   }

@@ -37,7 +37,7 @@ bool is_prefix(uint8_t b) {
 
 }  // namespace
 
-Profiler::Profiler(Process& process) : uc_(process.engine()) {
+Profiler::Profiler(Process& process) : process_(process), uc_(process.engine()) {
   CodeSpan span = code_span(process.image());
   if (span.end == span.begin) return;
   p_.base = span.begin;
@@ -46,6 +46,7 @@ Profiler::Profiler(Process& process) : uc_(process.engine()) {
   uc_ctl_remove_cache(uc_, span.begin, span.end);
   uc_hook_add(uc_, &hook_, UC_HOOK_CODE, reinterpret_cast<void*>(&Profiler::on_instruction), this,
               span.begin, span.end - 1);
+  if (hook_ != 0) process.count_instruction_hook(+1);
   // The kernel outlives this profiler: its observer must find out when the profiler is gone.
   alive_ = std::make_shared<Profiler*>(this);
   std::weak_ptr<Profiler*> alive = alive_;
@@ -55,7 +56,9 @@ Profiler::Profiler(Process& process) : uc_(process.engine()) {
 }
 
 Profiler::~Profiler() {
-  if (hook_ != 0) uc_hook_del(uc_, hook_);
+  if (hook_ == 0) return;
+  uc_hook_del(uc_, hook_);
+  process_.count_instruction_hook(-1);
 }
 
 Profiler::Kind Profiler::classify(uint32_t address, uint32_t size) {

@@ -74,6 +74,7 @@ class Profiler {
   void switch_node(uint32_t node);
   uint32_t child(uint32_t parent, uint32_t entry);
 
+  Process& process_;
   uc_struct* uc_;
   uint64_t hook_ = 0;
   RawProfile p_;

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <CLI/CLI.hpp>
+#include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -23,6 +25,15 @@ int usage_error(const std::string& command, const std::string& problem);
 // Parses the command line: nullopt to go on, or the status to end with after --help, --version
 // or a usage error (all already printed).
 std::optional<int> parse(CLI::App& app, int argc, char** argv, const std::string& version_line);
+
+// An option that takes a whole number from min to max, or a number of seconds above 0 and at
+// most max_seconds. Anything else is a usage error of one line that names the option, what was
+// given and what it takes ("--gdb: 70000 is out of range (0 to 65535)").
+CLI::Option* add_whole_number(CLI::App& app, const std::string& name,
+                              std::function<void(uint64_t)> store, uint64_t min, uint64_t max,
+                              const std::string& help);
+CLI::Option* add_seconds(CLI::App& app, const std::string& name, double& into, double max_seconds,
+                         const std::string& help);
 
 // 127 for a program that is not there, 126 for one that cannot run (unreadable, a
 // directory, not an ELF file of ours).

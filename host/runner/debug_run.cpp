@@ -1,11 +1,11 @@
 #include "host/runner/debug_run.h"
 
-#include <fstream>
 #include <iostream>
 #include <nlohmann/json.hpp>
 
 #include "host/debug/crash_report.h"
 #include "host/debug/gdb_server.h"
+#include "host/emu/replaced_file.h"
 #include "host/gui/compositor.h"
 #include "host/gui/scenario.h"
 
@@ -31,7 +31,10 @@ void report_crash(Process& process, const RunResult& fault, std::FILE* trace) {
   debug::CrashReport report = debug::make_crash_report(process, what, info.get());
   std::cerr << debug::format_crash_report(report) << std::flush;
   if (trace) {
-    std::string record = debug::crash_record(report).dump() + "\n";
+    // Whatever a name held, the record is written: bytes that are not UTF-8 are replaced.
+    std::string record =
+        debug::crash_record(report).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) +
+        "\n";
     std::fwrite(record.data(), 1, record.size(), trace);
     std::fflush(trace);
   }
@@ -59,7 +62,7 @@ DebugOutcome run_under_gdb(Process& process, const std::vector<std::string>& arg
             << " (target remote 127.0.0.1:" << server->port() << ")\n"
             << std::flush;
   debug::ProcessTarget target(process);
-  debug::GdbServer::End end = server->serve(target);
+  debug::GdbServer::End end = server->serve(target, process.kernel().stop_request().fd());
   if (target.fatal_signal() != 0) {
     report_crash(process, target.last_result(), trace);
     out.status = 128 + target.fatal_signal();
@@ -73,7 +76,8 @@ DebugOutcome run_under_gdb(Process& process, const std::vector<std::string>& arg
     out.status = kKilledStatus;
     return out;
   }
-  // Detached, or the debugger went away: the program goes on by itself.
+  // Detached, or the debugger went away: the program goes on by itself. (Asked to end while
+  // the debugger held it, it ends at once: the run sees the stop request.)
   target.clear_points();
   out.result = process.resume();
   return out;
@@ -89,13 +93,15 @@ bool write_recording(Process& process, const std::string& path) {
   }
   nlohmann::json doc = recorded_scenario(c.received(), width, height, c.frames_presented());
   if (!picture) doc.erase("size");
-  std::ofstream file(path, std::ios::out | std::ios::trunc);
-  file << doc.dump(2) << '\n';
-  if (!file.flush()) {
-    std::cerr << "nuvrelos-run: --record: cannot write " << path << "\n";
-    return false;
+  ReplacedFile file("the recording");
+  std::string why;
+  bool ok = file.open(path, why);
+  if (ok) {
+    file.write(doc.dump(2) + '\n');
+    ok = file.commit(why);
   }
-  return true;
+  if (!ok) std::cerr << "nuvrelos-run: --record: " << why << "\n";
+  return ok;
 }
 
 }  // namespace nuv::runner

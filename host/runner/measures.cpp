@@ -2,7 +2,9 @@
 
 #include <filesystem>
 #include <iostream>
+#include <sstream>
 
+#include "host/emu/printable.h"
 #include "host/measure/lcov.h"
 #include "host/measure/profile_writers.h"
 
@@ -24,9 +26,18 @@ void add_measure_options(CLI::App& app, MeasureOptions& o) {
 
 namespace {
 
-void open_output(std::ofstream& out, const std::string& path, const char* what) {
-  out.open(path, std::ios::out | std::ios::trunc);
-  if (!out) throw std::runtime_error(std::string("cannot write the ") + what + " file " + path);
+void open_output(ReplacedFile& out, const std::string& path) {
+  std::string why;
+  if (!out.open(path, why)) throw std::runtime_error(why);
+}
+
+// The text of a file, written and put in place; false after saying why not.
+bool publish(ReplacedFile& out, const std::string& text) {
+  out.write(text);
+  std::string why;
+  if (out.commit(why)) return true;
+  std::cerr << "nuvrelos-run: " << why << "\n";
+  return false;
 }
 
 }  // namespace
@@ -36,8 +47,8 @@ RunMeasures::RunMeasures(Process& process, const MeasureOptions& options,
     : options_(options), program_(std::filesystem::absolute(args.at(0)).string()) {
   for (const std::string& a : args) command_ += (command_.empty() ? "" : " ") + a;
   if (options_.coverage.empty() && options_.profile.empty()) return;
-  if (!options_.coverage.empty()) open_output(coverage_out_, options_.coverage, "coverage");
-  if (!options_.profile.empty()) open_output(profile_out_, options_.profile, "profile");
+  if (!options_.coverage.empty()) open_output(coverage_out_, options_.coverage);
+  if (!options_.profile.empty()) open_output(profile_out_, options_.profile);
   map_ = SourceMap::read(args.at(0));
   if (map_.ranges().empty()) {
     std::cerr << "nuvrelos-run: warning: " << args[0]
@@ -53,26 +64,24 @@ bool RunMeasures::finish() {
   bool ok = true;
   if (coverage_) {
     LineCoverage cov = line_coverage(map_, coverage_->blocks());
-    keep_files(cov, [](const std::string& f) { return std::filesystem::is_regular_file(f); });
-    write_lcov(coverage_out_, lcov_test_name(std::filesystem::path(program_).stem().string()), cov);
-    coverage_out_.close();
-    if (!coverage_out_) {
-      std::cerr << "nuvrelos-run: cannot write the coverage file " << options_.coverage << "\n";
-      ok = false;
-    }
+    // genhtml shows the sources it can open by the names the file gives, so a source whose
+    // path would need escaping is left out with those that are not on this machine.
+    keep_files(cov, [](const std::string& f) {
+      return printable(f) == f && std::filesystem::is_regular_file(f);
+    });
+    std::ostringstream text;
+    write_lcov(text, lcov_test_name(std::filesystem::path(program_).stem().string()), cov);
+    ok = publish(coverage_out_, text.str()) && ok;
   }
   if (profiler_) {
     RawProfile p = profiler_->finish();
+    std::ostringstream text;
     if (options_.profile_format == "folded") {
-      write_folded(profile_out_, map_, p);
+      write_folded(text, map_, p);
     } else {
-      write_callgrind(profile_out_, map_, p, program_, command_);
+      write_callgrind(text, map_, p, program_, command_);
     }
-    profile_out_.close();
-    if (!profile_out_) {
-      std::cerr << "nuvrelos-run: cannot write the profile file " << options_.profile << "\n";
-      ok = false;
-    }
+    ok = publish(profile_out_, text.str()) && ok;
   }
   return ok;
 }

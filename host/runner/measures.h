@@ -2,11 +2,11 @@
 #pragma once
 
 #include <CLI/CLI.hpp>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "host/emu/replaced_file.h"
 #include "host/machine/process.h"
 #include "host/measure/block_coverage.h"
 #include "host/measure/profiler.h"
@@ -24,13 +24,15 @@ void add_measure_options(CLI::App& app, MeasureOptions& options);
 
 class RunMeasures {
  public:
-  // Opens the output files and reads the program's line table before anything runs, so a
-  // path that cannot be written fails at once. Throws std::runtime_error naming the problem.
+  // Opens the output files (beside their names: see ReplacedFile) and reads the program's
+  // line table before anything runs, so a path that cannot be written fails at once. Throws
+  // std::runtime_error naming the problem.
   RunMeasures(Process& process, const MeasureOptions& options,
               const std::vector<std::string>& args);
   ~RunMeasures();
 
-  // Writes the files; false after saying on standard error what could not be written.
+  // Writes the files and puts them in place; false after saying on standard error what
+  // could not be written (the previous files then stay).
   bool finish();
 
  private:
@@ -38,8 +40,8 @@ class RunMeasures {
   std::string program_;
   std::string command_;
   SourceMap map_;
-  std::ofstream coverage_out_;
-  std::ofstream profile_out_;
+  ReplacedFile coverage_out_{"the coverage file"};
+  ReplacedFile profile_out_{"the profile file"};
   std::unique_ptr<BlockCoverage> coverage_;
   std::unique_ptr<Profiler> profiler_;
 };

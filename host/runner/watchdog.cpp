@@ -21,6 +21,13 @@ constexpr int kTimeLimitStatus = 124;
 // Wakes the watch for a signal (the signal number) or for the end of the run (0).
 std::atomic<int> g_wake_write{-1};
 
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+// Interrupts a blocking call of the guest's thread: its handler does nothing, and it is
+// installed without SA_RESTART, so the call returns EINTR and its loop sees the stop.
+int interrupt_signal() { return SIGRTMIN; }
+void on_interrupt(int) {}
+
 void on_signal(int signo) {
   int saved = errno;
   unsigned char byte = static_cast<unsigned char>(signo);
@@ -38,7 +45,7 @@ std::string seconds(std::chrono::duration<double> d) {
 }  // namespace
 
 Watchdog::Watchdog(Process& process, std::optional<std::chrono::duration<double>> timeout)
-    : process_(process) {
+    : process_(process), guest_thread_(::pthread_self()) {
   int fds[2];
   if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) throw std::runtime_error("no pipe for the watch");
   wake_read_.reset(fds[0]);
@@ -48,8 +55,9 @@ Watchdog::Watchdog(Process& process, std::optional<std::chrono::duration<double>
   struct sigaction sa {};
   sa.sa_handler = on_signal;
   sigemptyset(&sa.sa_mask);
-  sigaction(SIGINT, &sa, nullptr);
-  sigaction(SIGTERM, &sa, nullptr);
+  for (int signo : kStopSignals) sigaction(signo, &sa, nullptr);
+  sa.sa_handler = on_interrupt;
+  sigaction(interrupt_signal(), &sa, nullptr);
   std::optional<std::chrono::steady_clock::time_point> deadline;
   if (timeout) {
     deadline = std::chrono::steady_clock::now() +
@@ -64,13 +72,20 @@ Watchdog::~Watchdog() {
   struct sigaction sa {};
   sa.sa_handler = SIG_DFL;
   sigemptyset(&sa.sa_mask);
-  sigaction(SIGINT, &sa, nullptr);
-  sigaction(SIGTERM, &sa, nullptr);
+  for (int signo : kStopSignals) sigaction(signo, &sa, nullptr);
   int fd = g_wake_write.exchange(-1);
   unsigned char zero = 0;
   (void)!::write(fd, &zero, 1);
   thread_.join();
+  // Only once the watch has ended: no interruption can be on its way any more.
+  sa.sa_handler = SIG_IGN;
+  sigaction(interrupt_signal(), &sa, nullptr);
   ::close(fd);
+}
+
+void Watchdog::stop(int32_t status, const std::string& message) {
+  process_.request_stop(status, message);
+  ::pthread_kill(guest_thread_, interrupt_signal());
 }
 
 void Watchdog::watch(std::optional<std::chrono::steady_clock::time_point> deadline,
@@ -79,7 +94,8 @@ void Watchdog::watch(std::optional<std::chrono::steady_clock::time_point> deadli
   bool fired = false;
   for (;;) {
     // Once fired, the stop is repeated now and then: a request that came while the CPU was
-    // between two starts would otherwise be lost.
+    // between two starts would otherwise be lost, and an interruption that came just before
+    // the guest's thread entered a blocking call would not have ended it.
     int wait_ms = -1;
     if (fired) {
       wait_ms = 50;
@@ -93,14 +109,13 @@ void Watchdog::watch(std::optional<std::chrono::steady_clock::time_point> deadli
       unsigned char byte = 0;
       while (::read(wake_read_.get(), &byte, 1) == 1) {
         if (byte == 0) return;  // the run is over
-        process_.request_stop(128 + byte, std::string("stopped by SIG") + sigabbrev_np(byte));
+        stop(128 + byte, std::string("stopped by SIG") + sigabbrev_np(byte));
         fired = true;
       }
     } else if (fired) {
-      process_.request_stop(0, "");
+      stop(0, "");
     } else if (deadline && steady_clock::now() >= *deadline) {
-      process_.request_stop(kTimeLimitStatus,
-                            "stopped at the time limit of " + seconds(timeout) + " seconds");
+      stop(kTimeLimitStatus, "stopped at the time limit of " + seconds(timeout) + " seconds");
       fired = true;
     }
   }

@@ -1,7 +1,12 @@
 // Stops a guest from outside: at a wall-clock deadline (--timeout), and when the runner gets
-// SIGINT or SIGTERM, so that the trace is flushed and the status says why. A thread that
-// waits costs the run nothing; it only wakes for the deadline or a signal.
+// SIGINT, SIGTERM or SIGHUP, so that the outputs are complete and the status says why. A
+// thread that waits costs the run nothing; it only wakes for the deadline or a signal. Once
+// it fires it also interrupts whatever the thread that runs the guest is blocked in (a write
+// to a full pipe, a sleep in a window, a debugger's silence), again and again until the run
+// is over.
 #pragma once
+
+#include <pthread.h>
 
 #include <chrono>
 #include <optional>
@@ -15,7 +20,8 @@ class Process;
 
 class Watchdog {
  public:
-  // Catches SIGINT and SIGTERM from now on; a signal stops the run with 128 + its number.
+  // Catches SIGINT, SIGTERM and SIGHUP from now on; a signal stops the run with 128 + its
+  // number. The calling thread is the one that runs the guest.
   Watchdog(Process& process, std::optional<std::chrono::duration<double>> timeout);
   ~Watchdog();  // restores the signals' default actions
   Watchdog(const Watchdog&) = delete;
@@ -25,7 +31,10 @@ class Watchdog {
   void watch(std::optional<std::chrono::steady_clock::time_point> deadline,
              std::chrono::duration<double> timeout);
 
+  void stop(int32_t status, const std::string& message);
+
   Process& process_;
+  pthread_t guest_thread_;
   UniqueFd wake_read_;
   std::thread thread_;
 };

@@ -1,6 +1,6 @@
 // Takes branches that its arguments choose, so coverage and profiles of a run are known in
 // advance. The "// line:" markers name lines for the tests that look them up. Without
-// arguments it sums in a loop and reports "none"; with some, it reports how many.
+// arguments it sums in a loop and reports "none"; with some, it says "some" once for each.
 #include <string.h>
 #include <unistd.h>
 
@@ -17,7 +17,7 @@ __attribute__((noipa)) int spin(int rounds) {
 __attribute__((noipa)) void say(const char *text) { write(1, text, strlen(text)); }
 
 __attribute__((noipa)) int with_arguments(int count) {
-  say("some\n");  // line: with-arguments
+  for (int i = 0; i < count; ++i) say("some\n");  // line: with-arguments
   return count;
 }
 

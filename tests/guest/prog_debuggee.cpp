@@ -1,6 +1,7 @@
 // Calls through two functions of its own, so a debugger and a crash report have frames to
 // show; with "fault" it stores through a bad pointer inside the innermost one, with "spin" it
-// never ends. The functions stay out of line so a debugger can stop in them.
+// never ends, with "loop" it first counts g_counter up in a loop. The functions stay out of
+// line so a debugger can stop in them.
 #include <string.h>
 #include <unistd.h>
 
@@ -22,6 +23,9 @@ int main(int argc, char **argv) {
   const char *how = argc > 1 ? argv[1] : "";
   if (strcmp(how, "fault") == 0) where = reinterpret_cast<volatile int *>(16);
   while (strcmp(how, "spin") == 0 && g_counter != 0) {
+  }
+  for (int i = 0; strcmp(how, "loop") == 0 && i < 4; ++i) {
+    g_counter = g_counter + 1;  // marker: loop
   }
   int r = outer(where, 5);    // marker: call outer
   g_counter = g_counter + 1;  // marker: counter
