@@ -5,7 +5,7 @@
 #include <cstdio>
 
 #include "host/debug/cpu_state.h"
-#include "host/emu/printable.h"
+#include "host/base/printable.h"
 
 namespace nuv::debug {
 

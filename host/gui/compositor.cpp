@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "host/abi/errors.h"
-#include "host/abi/latin1.h"
+#include "host/base/errors.h"
+#include "host/base/latin1.h"
 #include "host/gui/canvas.h"
 #include "host/gui/png_file.h"
 #include "host/gui/sdl_display.h"

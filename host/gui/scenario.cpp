@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <nlohmann/json.hpp>
 
-#include "host/emu/regular_file.h"
+#include "host/base/regular_file.h"
 
 namespace nuv {
 namespace {

@@ -6,7 +6,7 @@
 #include <cerrno>
 
 #include "abi/services.h"
-#include "host/abi/errors.h"
+#include "host/base/errors.h"
 
 namespace nuv {
 

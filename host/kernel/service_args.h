@@ -23,7 +23,7 @@
 
 #include "abi/gui_records.h"
 #include "abi/services.h"
-#include "host/abi/error_or.h"
+#include "host/base/error_or.h"
 #include "host/gui/compositor.h"
 #include "host/kernel/kernel.h"
 #include "host/kernel/service_call.h"

@@ -4,8 +4,8 @@
 #include <cstring>
 #include <type_traits>
 
-#include "host/abi/errors.h"
-#include "host/abi/latin1.h"
+#include "host/base/errors.h"
+#include "host/base/latin1.h"
 #include "host/kernel/trace.h"
 
 namespace nuv {

@@ -5,7 +5,7 @@
 
 #include "host/debug/crash_report.h"
 #include "host/debug/gdb_server.h"
-#include "host/emu/replaced_file.h"
+#include "host/base/replaced_file.h"
 #include "host/gui/compositor.h"
 #include "host/gui/scenario.h"
 

@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "host/emu/abi_note.h"
-#include "host/emu/replaced_file.h"
+#include "host/base/replaced_file.h"
 #include "host/gui/compositor.h"
 #include "host/gui/png_file.h"
 #include "host/gui/scenario.h"

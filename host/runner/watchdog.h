@@ -12,7 +12,7 @@
 #include <optional>
 #include <thread>
 
-#include "host/emu/unique_fd.h"
+#include "host/base/unique_fd.h"
 
 namespace nuv {
 

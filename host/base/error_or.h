@@ -8,7 +8,7 @@
 #include <utility>
 #include <variant>
 
-#include "host/abi/errors.h"
+#include "host/base/errors.h"
 
 namespace nuv {
 

@@ -1,4 +1,4 @@
-#include "host/abi/errors.h"
+#include "host/base/errors.h"
 
 #include <cerrno>
 
