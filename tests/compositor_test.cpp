@@ -206,7 +206,7 @@ TEST(Compositor, AScreenshotThatCannotBeSavedEndsTheRunWithAMessage) {
   Gui gui(config);
   RunResult r = gui.g.call_result("gui_present", {u(gui.h)});
   EXPECT_EQ(r.end, RunResult::End::Stopped);
-  EXPECT_EQ(r.status, kHostGuiFailureStatus);
+  EXPECT_EQ(r.stop.cause, RunStop::Cause::HostFailure);
   EXPECT_NE(r.message.find("cannot save the screenshot of frame 0"), std::string::npos)
       << r.message;
 }

@@ -46,14 +46,14 @@ Compositor::Window* Compositor::find(int32_t handle) const {
   return windows_[static_cast<size_t>(handle)].get();
 }
 
-void Compositor::end_run(int32_t status, std::string message) {
+void Compositor::end_run(RunStop::Cause cause, std::string message) {
   if (ended_) return;
   ended_ = true;
-  if (end_run_) end_run_(status, std::move(message));
+  if (end_run_) end_run_(RunStop{cause, 0, std::move(message)});
 }
 
 int32_t Compositor::host_failure(const std::string& message) {
-  end_run(kHostGuiFailureStatus, message);
+  end_run(RunStop::Cause::HostFailure, message);
   return err::kEIO;
 }
 
@@ -144,9 +144,9 @@ bool Compositor::save_screenshot(const Surface& picture, uint32_t frame) {
 
 int32_t Compositor::present(Window& w) {
   if (config_.frame_limit != 0 && presents_ >= config_.frame_limit) {
-    end_run(kFrameLimitStatus, "stopped at the frame limit of " + std::to_string(presents_) +
-                                   (presents_ == 1 ? " frame" : " frames") +
-                                   ": the program was still running");
+    end_run(RunStop::Cause::Limit, "stopped at the frame limit of " + std::to_string(presents_) +
+                                       (presents_ == 1 ? " frame" : " frames") +
+                                       ": the program was still running");
     return err::kEIO;
   }
   std::swap(w.back, w.front);
@@ -236,7 +236,8 @@ void Compositor::pump_display(int timeout_ms) {
     if (w) queue(*w, e, true);
   }
   if (display_->closed()) {
-    end_run(0, display_->lost() ? "the window was destroyed" : "the window was closed");
+    end_run(RunStop::Cause::WindowClosed,
+            display_->lost() ? "the window was destroyed" : "the window was closed");
   }
 }
 

@@ -26,6 +26,7 @@
 #include <string_view>
 #include <vector>
 
+#include "host/base/run_stop.h"
 #include "host/gui/gui_config.h"
 #include "host/gui/gui_event.h"
 #include "host/gui/psf_font.h"
@@ -35,19 +36,15 @@ namespace nuv {
 
 class Display;
 
-// Exit statuses of runs that the compositor ends for reasons of the host.
-constexpr int32_t kFrameLimitStatus = 124;      // the program ran past the frame limit
-constexpr int32_t kHostGuiFailureStatus = 125;  // no font, no window, no screenshot
-
 class Compositor {
  public:
   static constexpr int32_t kDisplayHandle = 0;
   static constexpr int32_t kMaxWindows = 8;
   static constexpr size_t kMaxQueuedEvents = 4096;
 
-  // Ends the run with an exit status and a message saying why (the frame limit, a closed
-  // window, a host failure); the owner stops the CPU. Called at most once.
-  using EndRun = std::function<void(int32_t status, std::string message)>;
+  // Ends the run, saying why (the frame limit, a closed window, a host failure); the owner
+  // stops the CPU. Called at most once.
+  using EndRun = std::function<void(RunStop stop)>;
 
   Compositor(const GuiConfig& config, EndRun end_run);
   ~Compositor();
@@ -116,7 +113,7 @@ class Compositor {
   void queue(Window& w, const GuiEvent& event, bool merge_motion, bool by_program = false);
   bool save_screenshot(const Surface& picture, uint32_t frame);
   int32_t host_failure(const std::string& message);
-  void end_run(int32_t status, std::string message);
+  void end_run(RunStop::Cause cause, std::string message);
 
   GuiConfig config_;
   EndRun end_run_;

@@ -28,9 +28,8 @@ Kernel::Kernel(GuestMemory& memory, KernelConfig config)
   files_.install(0, in);
   files_.install(1, out);
   files_.install(2, out);
-  compositor_ = std::make_unique<Compositor>(
-      config_.gui,
-      [this](int32_t status, std::string message) { end_run(status, std::move(message)); });
+  compositor_ =
+      std::make_unique<Compositor>(config_.gui, [this](RunStop stop) { end_run(std::move(stop)); });
   compositor_->set_stop_check([this] { return stop_request_.raised(); });
   script_failures(config_.gui.scenario);
 }
@@ -85,15 +84,10 @@ void Kernel::set_exited(int32_t status) {
   if (stop_cpu) stop_cpu();
 }
 
-void Kernel::end_by_signal(int signal) {
-  if (ended_by_signal_ != 0) return;
-  set_exited(128 + signal);
-  ended_by_signal_ = signal;
-}
-
-void Kernel::end_run(int32_t status, std::string message) {
-  end_message_ = std::move(message);
-  set_exited(status);
+void Kernel::end_run(RunStop stop) {
+  if (stopped_) return;
+  stopped_ = std::move(stop);
+  set_exited(0);
 }
 
 int32_t Kernel::dispatch(uint32_t number, const Slots& slots) {
