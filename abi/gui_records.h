@@ -2,11 +2,12 @@
  * The records the GUI services pass, as they lie in the program's memory: little-endian,
  * 32-bit, no padding. A program sees addresses as pointers; the host, which reads them out of
  * the program's memory, as 32-bit numbers. The sizes and offsets below are checked in both.
+ * Like Linux's uapi headers, these need no C library: int is 32 bits and char 8 in both worlds
+ * (int32_t and uint8_t are those types there), which the checks below hold to.
  */
 #pragma once
 
 #include <stddef.h>
-#include <stdint.h>
 
 #ifdef __cplusplus
 #define NUVRELOS_LAYOUT_CHECK(condition, what) static_assert(condition, what)
@@ -16,7 +17,7 @@
 
 /* An address in the program's memory: a pointer to the program, a number to the host. */
 #ifdef NUVRELOS_HOST
-#define NUVRELOS_GUEST_POINTER(type) uint32_t
+#define NUVRELOS_GUEST_POINTER(type) unsigned int
 #else
 #define NUVRELOS_GUEST_POINTER(type) type*
 #endif
@@ -26,33 +27,33 @@ extern "C" {
 #endif
 
 /* Names one compositor window; negative reports failure. */
-typedef int32_t GuiHandle;
+typedef int GuiHandle;
 
 typedef struct GuiColor {
-  uint8_t r;
-  uint8_t g;
-  uint8_t b;
-  uint8_t zero; /* always 0 */
+  unsigned char r;
+  unsigned char g;
+  unsigned char b;
+  unsigned char zero; /* always 0 */
 } GuiColor;
 
 typedef struct GuiRect {
-  int32_t x;
-  int32_t y;
-  int32_t w;
-  int32_t h;
+  int x;
+  int y;
+  int w;
+  int h;
   GuiColor color;
 } GuiRect;
 
 typedef struct GuiText {
-  int32_t x;
-  int32_t y;
+  int x;
+  int y;
   GuiColor color;
   NUVRELOS_GUEST_POINTER(const char) text; /* NUL-terminated, at most NUVRELOS_TEXT_MAX bytes */
 } GuiText;
 
 typedef struct GuiSize {
-  int32_t width;
-  int32_t height;
+  int width;
+  int height;
 } GuiSize;
 
 /* The event types, and the pointer's button bits. */
@@ -72,17 +73,18 @@ enum {
 
 /* Key: word1 is the key code. Pointer: word1 x, word2 y, word3 button bits (bit 0 primary). */
 typedef struct GuiEvent {
-  int32_t type;
-  int32_t word1;
-  int32_t word2;
-  int32_t word3;
-  int32_t word4;
+  int type;
+  int word1;
+  int word2;
+  int word3;
+  int word4;
 } GuiEvent;
 
 #ifdef __cplusplus
 }
 #endif
 
+NUVRELOS_LAYOUT_CHECK(sizeof(int) == 4 && sizeof(unsigned char) == 1, "int is 32 bits, char 8");
 NUVRELOS_LAYOUT_CHECK(sizeof(GuiColor) == 4, "GuiColor is 4 bytes");
 NUVRELOS_LAYOUT_CHECK(sizeof(GuiRect) == 20 && offsetof(GuiRect, x) == 0 &&
                           offsetof(GuiRect, y) == 4 && offsetof(GuiRect, w) == 8 &&

@@ -30,8 +30,6 @@
  */
 #pragma once
 
-#include <stdint.h>
-
 /* clang-format off */
 #define NUVRELOS_SERVICES(X)                                                      \
   X(1, write, SYS, FD, BYTES_IN(3), COUNT)                                        \
@@ -105,6 +103,6 @@ enum NuvrelosService { NUVRELOS_SERVICES(NUVRELOS_SERVICE_ENUM) };
 
 /* What pipe stores: the descriptor to read from, then the one to write to. */
 typedef struct NuvrelosFdPair {
-  int32_t read_end;
-  int32_t write_end;
+  int read_end; /* 32 bits, as every int of the interface (abi/gui_records.h) */
+  int write_end;
 } NuvrelosFdPair;

@@ -15,7 +15,7 @@
 #include <utility>
 #include <vector>
 
-#include "host/base/errors.h"
+#include "host/base/guest_errors.h"
 #include "host/gui/canvas.h"
 #include "host/gui/psf_font.h"
 #include "host/gui/raster.h"

@@ -8,7 +8,7 @@
 #include <utility>
 #include <variant>
 
-#include "host/base/errors.h"
+#include "host/base/guest_errors.h"
 
 namespace nuv {
 

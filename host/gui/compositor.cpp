@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "host/base/errors.h"
+#include "host/base/guest_errors.h"
 #include "host/base/latin1.h"
 #include "host/gui/canvas.h"
 #include "host/gui/png_file.h"

@@ -6,7 +6,7 @@
 #include <cerrno>
 
 #include "abi/services.h"
-#include "host/base/errors.h"
+#include "host/base/guest_errors.h"
 
 namespace nuv {
 

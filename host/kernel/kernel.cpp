@@ -6,7 +6,7 @@
 #include <csignal>
 #include <cstdio>
 
-#include "host/base/errors.h"
+#include "host/base/guest_errors.h"
 #include "host/gui/compositor.h"
 #include "host/kernel/service_table.h"
 

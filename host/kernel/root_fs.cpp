@@ -10,7 +10,7 @@
 #include <deque>
 #include <stdexcept>
 
-#include "host/base/errors.h"
+#include "host/base/guest_errors.h"
 
 namespace nuv {
 namespace {

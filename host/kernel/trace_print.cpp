@@ -4,7 +4,7 @@
 #include <cstring>
 #include <type_traits>
 
-#include "host/base/errors.h"
+#include "host/base/guest_errors.h"
 #include "host/base/latin1.h"
 #include "host/kernel/trace.h"
 

@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "host/base/errors.h"
+#include "host/base/guest_errors.h"
 #include "host/base/unique_fd.h"
 
 namespace nuv {

@@ -1,4 +1,4 @@
-#include "host/base/errors.h"
+#include "host/base/guest_errors.h"
 
 #include <cerrno>
 
