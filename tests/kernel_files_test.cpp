@@ -14,7 +14,6 @@
 #include <set>
 #include <thread>
 
-#include "host/kernel/trace.h"
 #include "host/kernel/whole_file.h"
 #include "tests/harness/guest.h"
 #include "tests/harness/outside.h"

@@ -29,6 +29,13 @@ bool store_for_program(Kernel& kernel, uint32_t address, const void* bytes, size
   return kernel.memory().copy_out(address, bytes, size);
 }
 
+ErrorOr<size_t> transfer_length(const ArgSource& a, uint32_t count, uint32_t perms) {
+  if (static_cast<int32_t>(count) < 0) return err::kEINVAL;
+  size_t n = a.memory().run_length(a.slot(), std::min<size_t>(count, kMaxTransfer), perms);
+  if (n == 0 && count != 0) return err::kEFAULT;
+  return n;
+}
+
 int32_t Fd::read(const ArgSource& a) {
   number = static_cast<int32_t>(a.slot());
   file = a.kernel.files().get(number);

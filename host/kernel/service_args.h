@@ -62,6 +62,11 @@ ErrorOr<std::string> read_guest_string(const GuestMemory& memory, uint32_t addre
 // Stores bytes in the program's memory for a handler: false where it is not writable.
 bool store_for_program(Kernel& kernel, uint32_t address, const void* bytes, size_t size);
 
+// How many bytes of a transfer of `count` at the slot's address the kernel may use with
+// `perms`, up to kMaxTransfer: kEINVAL for a count that reads as negative, kEFAULT when none of
+// the bytes asked for is there.
+ErrorOr<size_t> transfer_length(const ArgSource& a, uint32_t count, uint32_t perms);
+
 // --- Numbers ---
 
 template <typename T, Shown S>
@@ -199,10 +204,7 @@ struct GuestBytesIn {
   std::vector<uint8_t> bytes;
   bool read_ok = false;
   int32_t read(const ArgSource& a) {
-    uint32_t count = a.slot_number(LenSlot);
-    if (static_cast<int32_t>(count) < 0) return err::kEINVAL;
-    size_t n = a.memory().run_length(a.slot(), std::min<size_t>(count, kMaxTransfer), kRead);
-    if (n == 0 && count != 0) return err::kEFAULT;
+    size_t n = TRY(transfer_length(a, a.slot_number(LenSlot), kRead));
     bytes.resize(n);
     read_ok = a.memory().copy_in(a.slot(), bytes.data(), n);
     return read_ok ? 0 : err::kEFAULT;
@@ -231,19 +233,27 @@ struct GuestWholeIn : GuestBytesIn<LenSlot> {
 
 // --- Guest memory the kernel writes ---
 
-// Where a record of type T goes; the handler stores it with put().
-template <typename T>
-struct GuestOut {
+// Where a handler stores into the program's memory: the address its slot holds, checked only
+// when something is stored (nothing to store is no fault, as on Linux).
+struct GuestDestination {
   static constexpr Shown kShown = Shown::Hex;
   Kernel* kernel = nullptr;
   uint32_t address = 0;
-  std::optional<T> stored;
   int32_t read(const ArgSource& a) {
     kernel = &a.kernel;
     address = a.slot();
     return 0;
   }
   bool show(decoded::Value&) const { return false; }
+  bool store(const void* bytes, size_t size) const {
+    return store_for_program(*kernel, address, bytes, size);
+  }
+};
+
+// Where a record of type T goes; the handler stores it with put().
+template <typename T>
+struct GuestOut : GuestDestination {
+  std::optional<T> stored;
   // kEFAULT when the program's memory there cannot take the record.
   ErrorOr<void> put(const T& value) { return put_first(value, sizeof(T)); }
   bool show_stored(decoded::Value& v) const {
@@ -253,7 +263,7 @@ struct GuestOut {
 
  protected:
   ErrorOr<void> put_first(const T& value, size_t size) {
-    if (!store_for_program(*kernel, address, &value, size)) return err::kEFAULT;
+    if (!store(&value, size)) return err::kEFAULT;
     stored = value;
     return {};
   }
@@ -277,26 +287,17 @@ struct GuestOutUpTo : GuestOut<T> {
 // kernel uses what is writable up to kMaxTransfer (the errors are GuestBytesIn's). The handler
 // fills buffer() and stores its first n bytes with put(n).
 template <size_t LenSlot>
-struct GuestBytesOut {
-  static constexpr Shown kShown = Shown::Hex;
-  Kernel* kernel = nullptr;
-  uint32_t address = 0;
+struct GuestBytesOut : GuestDestination {
   std::vector<uint8_t> room;
   std::optional<size_t> stored;
   int32_t read(const ArgSource& a) {
-    uint32_t count = a.slot_number(LenSlot);
-    if (static_cast<int32_t>(count) < 0) return err::kEINVAL;
-    kernel = &a.kernel;
-    address = a.slot();
-    size_t n = a.memory().run_length(address, std::min<size_t>(count, kMaxTransfer), kWrite);
-    if (n == 0 && count != 0) return err::kEFAULT;
+    size_t n = TRY(transfer_length(a, a.slot_number(LenSlot), kWrite));
     room.resize(n);
-    return 0;
+    return GuestDestination::read(a);
   }
-  bool show(decoded::Value&) const { return false; }
   std::span<uint8_t> buffer() { return room; }
   ErrorOr<void> put(size_t n) {
-    if (!store_for_program(*kernel, address, room.data(), n)) return err::kEFAULT;
+    if (!store(room.data(), n)) return err::kEFAULT;
     stored = n;
     return {};
   }
@@ -311,27 +312,19 @@ struct GuestBytesOut {
 
 // Room for a NUL-terminated string, as many bytes as slot LenSlot counts.
 template <size_t LenSlot>
-struct GuestStringOut {
-  static constexpr Shown kShown = Shown::Hex;
-  Kernel* kernel = nullptr;
-  uint32_t address = 0;
+struct GuestStringOut : GuestDestination {
   uint32_t size = 0;
   std::optional<std::string> stored;
   int32_t read(const ArgSource& a) {
-    kernel = &a.kernel;
-    address = a.slot();
     size = a.slot_number(LenSlot);
-    return 0;
+    return GuestDestination::read(a);
   }
-  bool show(decoded::Value&) const { return false; }
   // kERANGE when the string and its NUL do not fit, kEFAULT when the memory cannot take them.
   ErrorOr<void> put(std::string_view s) {
     if (size < s.size() + 1) return err::kERANGE;
     std::string with_nul(s);
     with_nul.push_back('\0');
-    if (!store_for_program(*kernel, address, with_nul.data(), with_nul.size())) {
-      return err::kEFAULT;
-    }
+    if (!store(with_nul.data(), with_nul.size())) return err::kEFAULT;
     stored = std::string(s);
     return {};
   }
