@@ -19,8 +19,10 @@ void GuestMemory::map(uint32_t addr, uint32_t size, uint32_t perms, std::string 
   // instead of a trip through the emulator for every record it reads.
   void* host = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (host == MAP_FAILED) throw std::runtime_error("no host memory for guest " + name);
-  uint32_t uc_perms = ((perms & kRead) ? UC_PROT_READ : 0) |
-                      ((perms & kWrite) ? UC_PROT_WRITE : 0) | ((perms & kExec) ? UC_PROT_EXEC : 0);
+  // The engine never gets execute permission: it then asks its fetch hooks for every byte of
+  // code it translates, and the process's block limit answers from the regions' own
+  // permissions (host/machine/block_limit.h).
+  uint32_t uc_perms = ((perms & kRead) ? UC_PROT_READ : 0) | ((perms & kWrite) ? UC_PROT_WRITE : 0);
   if (uc_mem_map_ptr(uc_, addr, size, uc_perms, host) != UC_ERR_OK) {
     ::munmap(host, size);
     throw std::runtime_error("cannot map guest memory for " + name);

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "host/machine/block_limit.h"
 #include "host/machine/fault_replay.h"
 #include "host/machine/faults.h"
 #include "host/machine/initial_stack.h"
@@ -218,8 +219,12 @@ void Process::install_hooks() {
     self->hooks_->fault = buf;
     return false;
   };
-  uc_hook_add(uc_, &hooks_->invalid_memory, UC_HOOK_MEM_INVALID,
+  // Fetches from memory the engine may not execute, which is all of it, are the block
+  // limit's: it sends those the guest may not make here.
+  uc_hook_add(uc_, &hooks_->invalid_memory,
+              UC_HOOK_MEM_READ_INVALID | UC_HOOK_MEM_WRITE_INVALID | UC_HOOK_MEM_FETCH_UNMAPPED,
               reinterpret_cast<void*>(on_invalid), this, 1, 0);
+  blocks_ = std::make_unique<BlockLimit>(uc_, *memory_, on_invalid, this);
 
   // Unicorn lets port I/O through at any privilege and turns sysenter and syscall into no
   // operation, where the processor refuses them to a user process (no I/O permission, no
@@ -318,16 +323,37 @@ void Process::map_image(uint64_t memory_limit) {
 }
 
 RunResult Process::execute(uint32_t begin, uint32_t until, uint64_t count) {
-  hooks_->fault.clear();
-  hooks_->fault_eip.reset();
-  hooks_->replayable = false;
-  hooks_->signal = 0;
-  hooks_->address.reset();
-  hooks_->access.clear();
+  auto clear_fault = [this] {
+    hooks_->fault.clear();
+    hooks_->fault_eip.reset();
+    hooks_->replayable = false;
+    hooks_->signal = 0;
+    hooks_->address.reset();
+    hooks_->access.clear();
+  };
+  clear_fault();
   kernel_->reset_exit();
   // A pause asked for between runs is stale; whoever wants one during this run asks again.
   hooks_->pause = false;
-  uc_err rc = stop_requested_ ? UC_ERR_OK : uc_emu_start(uc_, begin, until, 0, count);
+  // The engine also stops on its own before a block too long for it, where one was cut, and
+  // before a block that fetches what it may not (machine/block_limit.h): the run goes on.
+  uc_err rc = UC_ERR_OK;
+  blocks_->start_run(until);
+  for (std::optional<uint32_t> at = begin; at && !stop_requested_ && !hooks_->pause;) {
+    rc = uc_emu_start(uc_, *at, until, 0, count);
+    BlockLimit::Stop stop;
+    stop.rc = rc;
+    uc_reg_read(uc_, UC_X86_REG_EIP, &stop.eip);
+    stop.ended = stop_requested_ || !hooks_->fault.empty() || hooks_->fault_eip ||
+                 kernel_->exited() || hooks_->pause;
+    if (hooks_->access == "execute" && !hooks_->fault_eip && !stop_requested_ && !hooks_->pause &&
+        !kernel_->exited()) {
+      stop.fetch_fault = hooks_->address;
+    }
+    stop.budgeted = count != 0;
+    at = blocks_->resume_point(stop);
+    if (at && stop.ended) clear_fault();
+  }
   bool paused = hooks_->pause.exchange(false);
   uint32_t eip = 0;
   if (hooks_->fault_eip) {
@@ -542,8 +568,12 @@ void Process::set_instruction_counting(bool on) {
 
 uint32_t Process::locate_fault(uint32_t block_start) {
   hooks_->replaying = true;
+  // The replay runs one instruction at a time from anywhere in the block: blocks of one
+  // instruction, which no length limit refuses.
+  blocks_->set_single_instructions(true);
   std::optional<uint32_t> at = replay_faulting_block(
       uc_, block_start, hooks_->faulting, layout::kSentinel, [this] { drop_translations(); });
+  blocks_->set_single_instructions(false);
   hooks_->replaying = false;
   if (!at) return block_start;
   uc_reg_write(uc_, UC_X86_REG_EIP, &*at);
@@ -563,6 +593,8 @@ void Process::drop_translations() {
 void Process::count_instruction_hook(int delta) { hooks_->instruction_hooks += delta; }
 
 bool Process::replaying() const { return hooks_->replaying; }
+
+size_t Process::block_cuts() const { return blocks_->cuts(); }
 
 uint64_t Process::instructions() const { return hooks_->instructions; }
 void Process::reset_instructions() { hooks_->instructions = 0; }

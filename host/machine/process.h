@@ -22,6 +22,8 @@ struct uc_context;
 
 namespace nuv {
 
+class BlockLimit;
+
 struct RunResult {
   // Paused: an instruction budget ran out or request_pause() came; resume() goes on.
   enum class End { Exited, Fault, Returned, Stopped, Paused };
@@ -98,6 +100,10 @@ class Process {
   // what the program ran leave those runs out.
   bool replaying() const;
 
+  // How many times a block of the program's code was cut short for the engine, which cannot
+  // translate long ones (machine/block_limit.h).
+  size_t block_cuts() const;
+
   // Counting every guest instruction (a hook on each one: for benchmarks, not for speed).
   void set_instruction_counting(bool on);
   uint64_t instructions() const;
@@ -136,6 +142,7 @@ class Process {
   std::unique_ptr<Kernel> kernel_;
   struct Hooks;
   std::unique_ptr<Hooks> hooks_;
+  std::unique_ptr<BlockLimit> blocks_;
   std::map<int, std::function<void(const RunResult&)>> run_observers_;
   int next_observer_ = 0;
   std::atomic<bool> stop_requested_{false};
