@@ -40,7 +40,7 @@ void answer_nothing(Guest& g, uint32_t frames) {
   k.script(SVC_gui_create, [](nuv::ServiceCall&) { return std::optional<int32_t>(1); });
   auto presented = std::make_shared<uint32_t>(0);
   k.script(SVC_gui_present, [&k, presented, frames](nuv::ServiceCall&) {
-    if (++*presented > frames) k.end_run(nuv::kFrameLimitStatus, "frame limit");
+    if (++*presented > frames) k.end_run({nuv::RunStop::Cause::Limit, 0, "frame limit"});
     return std::optional<int32_t>(0);
   });
 }
@@ -60,7 +60,7 @@ bool run_frames(benchmark::State& state, Gui gui, bool count_instructions, uint6
   if (count_instructions) g.process().set_instruction_counting(true);
   nuv::RunResult r = g.run({"stack_demo"});
   if (instructions) *instructions = g.process().instructions();
-  if (r.end != nuv::RunResult::End::Stopped || r.status != nuv::kFrameLimitStatus) {
+  if (r.end != nuv::RunResult::End::Stopped || r.stop.cause != nuv::RunStop::Cause::Limit) {
     state.SkipWithError(("the demo did not run its frames: " + r.message).c_str());
     return false;
   }

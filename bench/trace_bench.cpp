@@ -1,5 +1,6 @@
-// The trace's own cost per call, apart from the run around it: decoding a drawing call's
-// record from guest memory, and printing it as JSON Lines and as strace text.
+// The trace's own cost per call, apart from the run around it: showing a drawing call's
+// arguments as its readers take them from guest memory, and printing it as JSON Lines and as
+// strace text.
 #include <benchmark/benchmark.h>
 
 #include "host/kernel/trace.h"
@@ -17,7 +18,7 @@ struct FillRect {
     call.seq = 1234567;
     call.number = SVC_gui_fill_rect;
     call.slots = {1, g.put(rect, sizeof rect), 0};
-    decode_arguments(g.process().memory(), find_service(call.number), call);
+    find_service(call.number)->show(g.kernel(), call.slots, call);
   }
 };
 
@@ -28,8 +29,7 @@ void TraceDecodeFillRect(benchmark::State& state) {
     ServiceCall call;
     call.number = f.call.number;
     call.slots = f.call.slots;
-    decode_arguments(f.g.process().memory(), info, call);
-    decode_results(f.g.process().memory(), info, call);
+    info->show(f.g.kernel(), call.slots, call);
     benchmark::DoNotOptimize(call);
   }
 }

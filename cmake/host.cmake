@@ -69,8 +69,7 @@ target_compile_options(nuv_host_options INTERFACE -Wall -Wextra -g
 if(NUV_WERROR)
   target_compile_options(nuv_host_options INTERFACE -Werror)
 endif()
-target_include_directories(nuv_host_options INTERFACE ${PROJECT_SOURCE_DIR})
-# Runtime headers the host shares give it their values only, not the target's declarations.
+# The program interface (abi/) gives the host the program's addresses as 32-bit numbers.
 target_compile_definitions(nuv_host_options INTERFACE NUVRELOS_HOST)
 if(NUV_FUZZ)
   if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")

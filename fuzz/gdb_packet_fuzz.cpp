@@ -15,8 +15,8 @@
 
 namespace {
 
-using nuv::gdb::Input;
-using nuv::gdb::Stop;
+using nuv::GdbInput;
+using nuv::GdbStop;
 
 // The shape of i386's register file as gdb knows it: 16 general and segment registers, the
 // eight 80-bit x87 registers, eight control words.
@@ -26,7 +26,7 @@ constexpr int size_of(size_t index) { return index >= 16 && index < 24 ? 10 : 4;
 constexpr uint32_t kMemoryBase = 0x08048000;
 constexpr size_t kMemorySize = 0x4000;
 
-class StandIn : public nuv::gdb::Target {
+class StandIn : public nuv::GdbTarget {
  public:
   size_t register_count() const override { return kRegisters; }
   int register_size(size_t index) const override { return size_of(check(index)); }
@@ -50,13 +50,13 @@ class StandIn : public nuv::gdb::Target {
   bool insert_point(int type, uint32_t, uint32_t) override { return type >= 0 && type <= 2; }
   bool remove_point(int type, uint32_t, uint32_t) override { return type >= 0 && type <= 2; }
   // Every fifth run ends the program, so the session's handling of an ended one is reached.
-  Stop resume(bool step) override {
-    if (++runs_ % 5 == 0) return Stop{Stop::Kind::Exited, 0, static_cast<int>(runs_ & 0xFF)};
-    Stop stop;
+  GdbStop resume(bool step) override {
+    if (++runs_ % 5 == 0) return GdbStop{GdbStop::Kind::Exited, 0, static_cast<int>(runs_ & 0xFF)};
+    GdbStop stop;
     if (!step && runs_ % 3 == 0) stop.watch = kMemoryBase + runs_;
     return stop;
   }
-  Stop deliver(int signal) override { return Stop{Stop::Kind::Terminated, signal, 0}; }
+  GdbStop deliver(int signal) override { return GdbStop{GdbStop::Kind::Terminated, signal, 0}; }
   const std::string& target_xml() const override { return xml_; }
 
  private:
@@ -78,10 +78,10 @@ class StandIn : public nuv::gdb::Target {
 
 // A framed reply read back by a parser of its own is the same reply.
 void check_frame(const std::string& reply) {
-  nuv::gdb::PacketParser parser;
-  parser.feed(nuv::gdb::frame(reply));
+  nuv::GdbPacketParser parser;
+  parser.feed(nuv::gdb_frame(reply));
   auto input = parser.next();
-  if (!input || input->kind != Input::Kind::Packet || input->payload != reply || parser.next()) {
+  if (!input || input->kind != GdbInput::Kind::Packet || input->payload != reply || parser.next()) {
     std::abort();
   }
 }
@@ -94,17 +94,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   size_t piece = 1 + data[0] % 64;
   std::string_view bytes(reinterpret_cast<const char*>(data + 1), size - 1);
   StandIn target;
-  nuv::gdb::Session session(target);
-  nuv::gdb::PacketParser parser;
-  for (size_t at = 0; at < bytes.size() && session.end() == nuv::gdb::Session::End::None;
+  nuv::GdbSession session(target);
+  nuv::GdbPacketParser parser;
+  for (size_t at = 0; at < bytes.size() && session.end() == nuv::GdbSession::End::None;
        at += piece) {
     parser.feed(bytes.substr(at, piece));
     if (data[0] & 0x80) parser.take_interrupt();
     while (auto input = parser.next()) {
-      if (input->kind == Input::Kind::Interrupt) {
+      if (input->kind == GdbInput::Kind::Interrupt) {
         check_frame(session.interrupted());
-      } else if (input->kind == Input::Kind::Packet) {
-        if (input->payload.size() > nuv::gdb::PacketParser::kMaxPayload) std::abort();
+      } else if (input->kind == GdbInput::Kind::Packet) {
+        if (input->payload.size() > nuv::GdbPacketParser::kMaxPayload) std::abort();
         if (auto reply = session.handle(input->payload)) check_frame(*reply);
       }
     }

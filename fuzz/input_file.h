@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "host/emu/unique_fd.h"
+#include "host/base/unique_fd.h"
 
 namespace nuv::fuzz {
 

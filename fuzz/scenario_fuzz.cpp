@@ -15,8 +15,8 @@ bool same_events(const std::vector<nuv::ScenarioEvent>& a,
                  const std::vector<nuv::ScenarioEvent>& b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i) {
-    const nuv::GuiEventRecord& x = a[i].event;
-    const nuv::GuiEventRecord& y = b[i].event;
+    const GuiEvent& x = a[i].event;
+    const GuiEvent& y = b[i].event;
     if (a[i].frame != b[i].frame || x.type != y.type || x.word1 != y.word1 || x.word2 != y.word2 ||
         x.word3 != y.word3 || x.word4 != y.word4) {
       return false;

@@ -14,10 +14,10 @@ namespace {
 
 constexpr int32_t kWidth = 37, kHeight = 21;
 
-void check(const nuv::GuiEventRecord& e) {
-  if (e.type == nuv::kEventKey) {
+void check(const GuiEvent& e) {
+  if (e.type == GUI_EVENT_KEY) {
     if (e.word1 < 0 || e.word1 > 127) std::abort();
-  } else if (e.type == nuv::kEventPointer) {
+  } else if (e.type == GUI_EVENT_POINTER) {
     if (e.word1 < 0 || e.word1 >= kWidth || e.word2 < 0 || e.word2 >= kHeight || e.word3 < 0 ||
         e.word3 > 7) {
       std::abort();
@@ -33,7 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   nuv::ViewerInput input(kWidth, kHeight);
   nuv::ViewerState viewers[4];
   nuv::Surface before(kWidth, kHeight), after(kWidth, kHeight);
-  std::vector<nuv::GuiEventRecord> events;
+  std::vector<GuiEvent> events;
   size_t at = 0;
   auto byte = [&]() -> uint32_t { return at < size ? data[at++] : 0; };
   while (at < size) {
@@ -62,9 +62,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       case 0xFE:  // the program takes what is pending
         input.take(events, 0);
         if (events.size() > nuv::ViewerInput::kMaxPending) std::abort();
-        for (const nuv::GuiEventRecord& e : events) {
+        for (const GuiEvent& e : events) {
           check(e);
-          if (e.type == nuv::kEventPointer) after.row(e.word2)[e.word1] ^= 0x10101u * (e.word3 + 1);
+          if (e.type == GUI_EVENT_POINTER) after.row(e.word2)[e.word1] ^= 0x10101u * (e.word3 + 1);
         }
         break;
       default:
@@ -73,7 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   input.take(events, 0);
   if (events.size() > nuv::ViewerInput::kMaxPending) std::abort();
-  for (const nuv::GuiEventRecord& e : events) check(e);
+  for (const GuiEvent& e : events) check(e);
 
   nuv::Surface shown = before;
   std::vector<nuv::ChangedRect> rects = nuv::apply_changes(after, shown);

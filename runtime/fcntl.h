@@ -1,18 +1,8 @@
 /* Opening files. */
 #pragma once
 
-/* The flag values, shared with the simulated kernel, which reads them under these names. */
-#define NUVRELOS_O_RDONLY 0x000
-#define NUVRELOS_O_WRONLY 0x001
-#define NUVRELOS_O_RDWR 0x002
-#define NUVRELOS_O_ACCMODE 0x003
-#define NUVRELOS_O_CREAT 0x040
-#define NUVRELOS_O_EXCL 0x080
-#define NUVRELOS_O_TRUNC 0x200
-#define NUVRELOS_O_APPEND 0x400
-
-/* The host defines NUVRELOS_HOST: it has its own O_ constants and its own open. */
-#ifndef NUVRELOS_HOST
+/* The flag values, shared with the kernel, which reads them under their NUVRELOS_O_ names. */
+#include "abi/open_flags.h"
 
 #define O_RDONLY NUVRELOS_O_RDONLY
 #define O_WRONLY NUVRELOS_O_WRONLY
@@ -34,5 +24,3 @@ int creat(const char *path, int mode);
 #ifdef __cplusplus
 }
 #endif
-
-#endif /* NUVRELOS_HOST */

@@ -1,52 +1,14 @@
-/* Compositor services: windows, drawing, input events. */
+/* Compositor services: windows, drawing, input events. The records they pass (GuiRect,
+   GuiText, GuiEvent, ...) and the event and key codes are in abi/gui_records.h. */
 #pragma once
 
 #include <stdint.h>
 
+#include "abi/gui_records.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif
-
-/* Names one compositor window; negative reports failure. */
-typedef int32_t GuiHandle;
-
-typedef struct GuiColor {
-  uint8_t r;
-  uint8_t g;
-  uint8_t b;
-  uint8_t zero; /* always 0 */
-} GuiColor;
-
-typedef struct GuiRect {
-  int32_t x;
-  int32_t y;
-  int32_t w;
-  int32_t h;
-  GuiColor color;
-} GuiRect;
-
-typedef struct GuiText {
-  int32_t x;
-  int32_t y;
-  GuiColor color;
-  const char *text;
-} GuiText;
-
-typedef struct GuiSize {
-  int32_t width;
-  int32_t height;
-} GuiSize;
-
-enum { GUI_EVENT_KEY = 1, GUI_EVENT_POINTER = 2 };
-
-/* Key: word1 is the key code. Pointer: word1 x, word2 y, word3 button bits (bit 0 primary). */
-typedef struct GuiEvent {
-  int32_t type;
-  int32_t word1;
-  int32_t word2;
-  int32_t word3;
-  int32_t word4;
-} GuiEvent;
 
 GuiHandle gui_create(const char *title, const char *subtitle);
 GuiHandle gui_attach(const char *title, const char *subtitle);

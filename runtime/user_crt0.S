@@ -30,14 +30,14 @@ _start:
         jmp     .hang
         .size   _start, . - _start
 
-/* Says "a nuvrelos program, interface version N" to the loader. */
-        .section .note.nuvrelos, "a", @note
+/* Says "a nuvrelos program, interface version N" to the loader (abi/program_records.h). */
+        .section NUVRELOS_NOTE_SECTION, "a", @note
         .balign 4
-        .long   9                       /* name size, "nuvrelos" and its NUL */
+        .long   2f - 1f                 /* name size, with its NUL */
         .long   4                       /* descriptor size */
-        .long   1                       /* type: ABI version */
-        .asciz  "nuvrelos"
-        .balign 4
+        .long   NUVRELOS_NOTE_TYPE
+1:      .asciz  NUVRELOS_NOTE_NAME
+2:      .balign 4
         .long   NUVRELOS_ABI_VERSION
 
         .section .note.GNU-stack, "", @progbits

@@ -14,8 +14,6 @@
 namespace nuv::test {
 namespace {
 
-using debug::DebugInfo;
-
 const std::string kSource = std::string(NUV_SOURCE_DIR) + "/tests/guest/prog_debuggee.cpp";
 
 // The source line that carries "marker: what".
@@ -29,7 +27,7 @@ class DebugInfoTest : public ::testing::Test {
 TEST_F(DebugInfoTest, FunctionsAreFoundByAnyAddressInside) {
   for (const char* name : {"main", "inner", "outer", "_start", "strcmp", "write"}) {
     SCOPED_TRACE(name);
-    const debug::Function* f = info->function_named(name);
+    const Function* f = info->function_named(name);
     ASSERT_NE(f, nullptr);
     EXPECT_LT(f->low, f->high);
     for (uint32_t at : {f->low, (f->low + f->high) / 2, f->high - 1}) {
@@ -49,7 +47,7 @@ TEST_F(DebugInfoTest, FaultingProgramUnwindsThroughItsCallers) {
   process.set_instruction_counting(true);
   RunResult r = process.run({"prog_debuggee", "fault"});
   ASSERT_EQ(r.end, RunResult::End::Fault) << r.message;
-  debug::Registers regs = debug::read_unwind_registers(process.engine());
+  Registers regs = read_unwind_registers(process.engine());
   auto frames = info->unwind(
       regs, [&](uint32_t at, uint32_t& v) { return process.memory().copy_in(at, &v, 4); });
   struct Case {
@@ -61,7 +59,7 @@ TEST_F(DebugInfoTest, FaultingProgramUnwindsThroughItsCallers) {
   for (size_t i = 0; i < std::size(expected); ++i) {
     SCOPED_TRACE(expected[i].function);
     EXPECT_EQ(frames[i].function, info->function_named(expected[i].function));
-    EXPECT_EQ(frames[i].line, (debug::SourceLine{kSource, marker_line(expected[i].marker)}));
+    EXPECT_EQ(frames[i].line, (SourceLine{kSource, marker_line(expected[i].marker)}));
   }
   EXPECT_EQ(frames[0].pc, r.eip);
 }
@@ -69,16 +67,16 @@ TEST_F(DebugInfoTest, FaultingProgramUnwindsThroughItsCallers) {
 TEST_F(DebugInfoTest, WithoutCallFrameInformationTheFramePointerChainIsFollowed) {
   // A hand-made stack: ebp -> [saved ebp, return address into outer], and a pc far from any
   // CFI (inside no function) so only the frame pointers can be followed.
-  const debug::Function* outer = info->function_named("outer");
-  const debug::Function* main_fn = info->function_named("main");
+  const Function* outer = info->function_named("outer");
+  const Function* main_fn = info->function_named("main");
   ASSERT_NE(outer, nullptr);
   ASSERT_NE(main_fn, nullptr);
   std::map<uint32_t, uint32_t> stack = {
       {0x1000, 0x1100}, {0x1004, outer->low + 1}, {0x1100, 0}, {0x1104, main_fn->low + 1}};
-  debug::Registers regs{};
-  regs[debug::kEip] = 0x10;  // nothing there
-  regs[debug::kEsp] = 0xFF0;
-  regs[debug::kEbp] = 0x1000;
+  Registers regs{};
+  regs[kEip] = 0x10;  // nothing there
+  regs[kEsp] = 0xFF0;
+  regs[kEbp] = 0x1000;
   auto frames = info->unwind(regs, [&](uint32_t at, uint32_t& v) {
     auto it = stack.find(at);
     if (it == stack.end()) return false;
@@ -95,7 +93,7 @@ TEST(DebugInfoOpen, RefusesWhatIsNotAnElfFile) {
   std::ofstream(text) << "just text\n";
   for (const std::string& path : {std::string("/no/such/file"), text, std::string("/")}) {
     SCOPED_TRACE(path);
-    EXPECT_THROW(DebugInfo::open(path), debug::DebugInfoError);
+    EXPECT_THROW(DebugInfo::open(path), DebugInfoError);
   }
 }
 
@@ -105,7 +103,7 @@ TEST(DebugInfoOpen, ProgramWithoutDwarfStillHasSymbols) {
       "objcopy --strip-debug '" + guest_program("prog_debuggee") + "' '" + stripped + "'";
   ASSERT_EQ(std::system(cmd.c_str()), 0);
   auto info = DebugInfo::open(stripped);
-  const debug::Function* f = info->function_named("outer");
+  const Function* f = info->function_named("outer");
   ASSERT_NE(f, nullptr);
   EXPECT_TRUE(info->lines().empty());
   EXPECT_FALSE(info->line_at(f->low).has_value());

@@ -169,16 +169,17 @@ TEST(DemoScenario, MissingContentSizesFallBackPerDimension) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.width << "x" << c.height << " fail " << c.fail);
-    Demo d(Scenario{.width = c.width,
-                    .height = c.height,
-                    .fail_content_size = c.fail,
-                    .report_size = c.report,
-                    .events = {key(0, 'q')}});
+    Demo d(Scenario{
+        .width = c.width,
+        .height = c.height,
+        .fail = c.fail ? std::vector<std::string>{"content_size"} : std::vector<std::string>{},
+        .report_size = c.report,
+        .events = {key(0, 'q')}});
     d.expect_clean_end();
     EXPECT_EQ(d.count(SVC_gui_fill_rect), c.tiles + 6);
     auto status = std::find_if(d.calls().rbegin(), d.calls().rend(),
                                [](auto& call) { return call.number == SVC_gui_draw_text; });
-    EXPECT_EQ(std::get<decoded::Text>(status->args[1]).y, c.status_y);
+    EXPECT_EQ(std::get<decoded::Text>(status->args[1]).record.y, c.status_y);
   }
 }
 

@@ -22,11 +22,11 @@
 namespace nuv::test {
 namespace {
 
-using gdb::Input;
-using Kind = gdb::Input::Kind;
+using Input = GdbInput;
+using Kind = GdbInput::Kind;
 
 std::vector<Input> parse(const std::string& bytes) {
-  gdb::PacketParser p;
+  GdbPacketParser p;
   p.feed(bytes);
   std::vector<Input> out;
   while (auto in = p.next()) out.push_back(*in);
@@ -44,7 +44,7 @@ TEST(GdbPacket, FramingOfEveryKindOfInput) {
       {"an empty packet", "$#00", {{Kind::Packet, ""}}},
       {"upper-case checksum digits", "$qC#B4", {{Kind::Packet, "qC"}}},
       {"escaped bytes come out plain", "$X0,1:}]#f9", {{Kind::Packet, "X0,1:}"}}},
-      {"what frame() escapes comes back", gdb::frame("$#}*\xff"), {{Kind::Packet, "$#}*\xff"}}},
+      {"what frame() escapes comes back", gdb_frame("$#}*\xff"), {{Kind::Packet, "$#}*\xff"}}},
       {"acknowledgements and an interrupt",
        "+-\x03",
        {{Kind::Ack}, {Kind::Nack}, {Kind::Interrupt}}},
@@ -56,7 +56,7 @@ TEST(GdbPacket, FramingOfEveryKindOfInput) {
       {"a Ctrl-C inside a packet is a body byte", "$a\x03#64", {{Kind::Packet, "a\x03"}}},
       {"two packets in one read", "$g#67$?#3f", {{Kind::Packet, "g"}, {Kind::Packet, "?"}}},
       {"a packet longer than any may be is damaged, not kept",
-       gdb::frame(std::string(gdb::PacketParser::kMaxPayload + 10, 'a')) + "$g#67",
+       gdb_frame(std::string(GdbPacketParser::kMaxPayload + 10, 'a')) + "$g#67",
        {{Kind::Damaged}, {Kind::Packet, "g"}}},
   };
   for (const Case& c : cases) {
@@ -74,15 +74,15 @@ TEST(GdbPacket, HexHelpersRefuseWhatIsNotHex) {
                         Case{"", std::nullopt}, Case{"123456789", std::nullopt},
                         Case{"-1", std::nullopt}, Case{"0x10", std::nullopt}}) {
     SCOPED_TRACE(c.text);
-    EXPECT_EQ(gdb::parse_hex32(c.text), c.value);
+    EXPECT_EQ(parse_hex32(c.text), c.value);
   }
-  EXPECT_FALSE(gdb::from_hex("abc").has_value());
-  EXPECT_FALSE(gdb::from_hex("zz").has_value());
-  EXPECT_EQ(gdb::from_hex("00ff7f"), (std::vector<uint8_t>{0, 255, 127}));
+  EXPECT_FALSE(from_hex("abc").has_value());
+  EXPECT_FALSE(from_hex("zz").has_value());
+  EXPECT_EQ(from_hex("00ff7f"), (std::vector<uint8_t>{0, 255, 127}));
 }
 
 // Sixteen 4-byte registers and 4 KiB of memory at 0x1000; resumes stop with a breakpoint.
-class FakeTarget : public gdb::Target {
+class FakeTarget : public GdbTarget {
  public:
   uint32_t regs[16] = {};
   uint8_t mem[4096] = {};
@@ -115,12 +115,12 @@ class FakeTarget : public gdb::Target {
     return true;
   }
   bool remove_point(int, uint32_t addr, uint32_t) override { return points.erase(addr) > 0; }
-  gdb::Stop resume(bool) override {
+  GdbStop resume(bool) override {
     ++resumes;
-    if (resumes == 3) return gdb::Stop{gdb::Stop::Kind::Exited, 0, 7};
-    return gdb::Stop{};
+    if (resumes == 3) return GdbStop{GdbStop::Kind::Exited, 0, 7};
+    return GdbStop{};
   }
-  gdb::Stop deliver(int signal) override { return gdb::Stop{gdb::Stop::Kind::Terminated, signal}; }
+  GdbStop deliver(int signal) override { return GdbStop{GdbStop::Kind::Terminated, signal}; }
   const std::string& target_xml() const override { return xml; }
 };
 
@@ -129,7 +129,7 @@ TEST(GdbSession, AnswersEachCommand) {
   t.regs[0] = 0x11223344;
   t.mem[0] = 0xAB;
   t.mem[1] = 0xCD;
-  gdb::Session s(t);
+  GdbSession s(t);
   struct Case {
     std::string packet;
     std::string reply;
@@ -176,7 +176,7 @@ TEST(GdbSession, AnswersEachCommand) {
 
 TEST(GdbSession, RunsStopsExitsAndEnds) {
   FakeTarget t;
-  gdb::Session s(t);
+  GdbSession s(t);
   EXPECT_EQ(s.handle("c"), "T05");
   EXPECT_EQ(s.handle("vCont;s:1"), "T05");
   EXPECT_EQ(s.handle("c"), "W07");
@@ -185,16 +185,16 @@ TEST(GdbSession, RunsStopsExitsAndEnds) {
   EXPECT_EQ(s.handle("s"), "W07");
   EXPECT_EQ(t.resumes, 3);
   EXPECT_EQ(s.handle("k"), std::nullopt);
-  EXPECT_EQ(s.end(), gdb::Session::End::Killed);
+  EXPECT_EQ(s.end(), GdbSession::End::Killed);
 
   FakeTarget t2;
-  gdb::Session s2(t2);
+  GdbSession s2(t2);
   EXPECT_EQ(s2.handle("vCont;C0b:1"), "X0b");
   EXPECT_EQ(s2.handle("c"), "X0b");
-  gdb::Session s3(t2);
+  GdbSession s3(t2);
   EXPECT_EQ(s3.handle("C05"), "T05");  // a trap is not passed on
   EXPECT_EQ(s3.handle("D"), "OK");
-  EXPECT_EQ(s3.end(), gdb::Session::End::Detached);
+  EXPECT_EQ(s3.end(), GdbSession::End::Detached);
 }
 
 using Clock = std::chrono::steady_clock;
@@ -379,7 +379,7 @@ class Connection {
 
  private:
   int fd_ = -1;
-  gdb::PacketParser parser_;
+  GdbPacketParser parser_;
 };
 
 // Random packets are the fuzzers' work; these are the shapes a broken peer sends. The stub
@@ -394,26 +394,26 @@ TEST(GdbStub, MalformedPacketsLeaveTheStubAnsweringAndCtrlCInterrupting) {
       "$m0,4#00",                              // a wrong checksum
       "$g",                                    // cut before its checksum
       "$" + std::string(100000, 'x') + "#00",  // longer than any packet may be
-      gdb::frame("m"),
-      gdb::frame("M10,4:zz"),
-      gdb::frame("Z0,ffffffffff,1"),
-      gdb::frame("P99=1"),
-      gdb::frame("vMustReplyEmpty"),
+      gdb_frame("m"),
+      gdb_frame("M10,4:zz"),
+      gdb_frame("Z0,ffffffffff,1"),
+      gdb_frame("P99=1"),
+      gdb_frame("vMustReplyEmpty"),
   };
   for (const std::string& bytes : broken) ASSERT_TRUE(c.send(bytes)) << "the stub went away";
   // Ends whatever half-packet is pending, then asks a real question.
   ASSERT_TRUE(c.send("#00"));
-  ASSERT_TRUE(c.send(gdb::frame("qAttached")));
+  ASSERT_TRUE(c.send(gdb_frame("qAttached")));
   auto reply = c.reply();
   while (reply && *reply != "1") reply = c.reply();
   EXPECT_EQ(reply, std::optional<std::string>("1"));
-  ASSERT_TRUE(c.send(gdb::frame("c") + "\x03"));
+  ASSERT_TRUE(c.send(gdb_frame("c") + "\x03"));
   EXPECT_EQ(c.reply(), std::optional<std::string>("T02"));
-  ASSERT_TRUE(c.send(gdb::frame("c")));
+  ASSERT_TRUE(c.send(gdb_frame("c")));
   ASSERT_TRUE(c.reply(Kind::Ack));
   ASSERT_TRUE(c.send("\x03"));
   EXPECT_EQ(c.reply(), std::optional<std::string>("T02"));
-  ASSERT_TRUE(c.send(gdb::frame("k")));
+  ASSERT_TRUE(c.send(gdb_frame("k")));
   EXPECT_EQ(stub.status(), 137);
 }
 

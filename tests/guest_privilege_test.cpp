@@ -141,10 +141,10 @@ TEST(GuestPrivilege, ADebuggerChangesOnlyTheFlagsAUserProgramMay) {
     SCOPED_TRACE(c.name);
     Guest g("prog_privileged");
     ASSERT_TRUE(g.process().prepare({"prog_privileged", "rdtsc"}));
-    ASSERT_TRUE(debug::write_register(g.process().engine(), debug::kGdbEflags,
-                                      reinterpret_cast<const uint8_t*>(&c.asked)));
+    ASSERT_TRUE(write_register(g.process().engine(), kGdbEflags,
+                               reinterpret_cast<const uint8_t*>(&c.asked)));
     uint32_t now = 0;
-    debug::read_register(g.process().engine(), debug::kGdbEflags, reinterpret_cast<uint8_t*>(&now));
+    read_register(g.process().engine(), kGdbEflags, reinterpret_cast<uint8_t*>(&now));
     EXPECT_EQ(now, c.expect);
   }
 }

@@ -8,7 +8,7 @@
 #include <regex>
 #include <sstream>
 
-#include "host/emu/printable.h"
+#include "host/base/printable.h"
 #include "tests/harness/guest.h"
 #include "tests/harness/outside.h"
 

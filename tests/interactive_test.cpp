@@ -17,6 +17,7 @@
 
 #include "host/gui/compositor.h"
 #include "host/gui/png_file.h"
+#include "host/runner/exit_status.h"
 #include "tests/harness/guest.h"
 #include "tests/harness/outside.h"
 
@@ -79,7 +80,7 @@ Surface headless_frame(uint32_t frame, std::optional<std::pair<int32_t, int32_t>
     options.gui.scenario.events = {{0, pointer_event(pointer->first, pointer->second, 0)}};
   Guest g("stack_demo", options);
   RunResult r = g.run({"stack_demo"});
-  EXPECT_EQ(r.status, kFrameLimitStatus) << r.message;
+  EXPECT_EQ(r.stop.cause, RunStop::Cause::Limit) << r.message;
   const Compositor& c = g.kernel().compositor();
   return *c.presented(c.shown_handle());
 }
@@ -199,7 +200,7 @@ TEST(Interactive, AWindowDestroyedByAnotherProgramStillEndsTheRunCleanly) {
     // The recording replays headless: the frames the window showed, then the same end.
     Outcome replayed = shell(quoted(runner_path()) + " --scenario " + quoted(recording.string()) +
                              " " + guest_program("stack_demo"));
-    EXPECT_EQ(replayed.status, kFrameLimitStatus) << replayed.err;
+    EXPECT_EQ(replayed.status, kLimitStatus) << replayed.err;
     EXPECT_TRUE(std::filesystem::exists(last));
   }
 }

@@ -14,7 +14,6 @@
 #include <set>
 #include <thread>
 
-#include "host/kernel/trace.h"
 #include "host/kernel/whole_file.h"
 #include "tests/harness/guest.h"
 #include "tests/harness/outside.h"
@@ -160,47 +159,6 @@ TEST_F(KernelFiles, ConsoleAndKeys) {
   k.call("usleep", {16666});
   k.call("sleep", {2});
   EXPECT_EQ(k.kernel().clock_us(), 2016666u);
-}
-
-// A bad guest pointer gets EFAULT, never a host crash, and costs nothing: a refused read takes
-// no input. Nothing to move is no fault wherever the pointer points, as on Linux. The runtime's
-// wrappers refuse a null buffer themselves, so the calls go to the kernel directly.
-TEST_F(KernelFiles, GuestPointersFaultOnlyWhereBytesMove) {
-  spit(g.root() / "data.txt", "0123456789");
-  const uint32_t fd = u(open("/data.txt", 0)), unmapped = 0x10, text = g.sym("main");
-  struct Case {
-    uint32_t service;
-    Slots slots;
-    int32_t expect;
-  } cases[] = {
-      {SVC_read, {fd, unmapped, 4}, -14},
-      {SVC_read, {fd, text, 4}, -14},  // code is not writable
-      {SVC_write, {1, unmapped, 4}, -14},
-      {SVC_open, {unmapped, 0, 0}, -14},
-      {SVC_writefile, {g.str("/f"), unmapped, 4}, -14},
-      {SVC_pipe, {text, 0, 0}, -14},
-      {SVC_getcwd, {unmapped, 64, 0}, -14},
-      {SVC_getcwd, {text, 64, 0}, -14},  // readable is not writable
-      {SVC_read, {fd, 0, 0}, 0},
-      {SVC_write, {1, text, 0}, 0},
-      {SVC_writefile, {g.str("/empty"), 0, 0}, 0},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << service_name(c.service) << ", case " << &c - cases);
-    EXPECT_EQ(g.calli("nuvrelos_syscall", {c.service, c.slots[0], c.slots[1], c.slots[2]}),
-              c.expect);
-  }
-  EXPECT_EQ(read(int32_t(fd), 10), "0123456789") << "nothing was lost to the refused reads";
-  EXPECT_EQ(listing(g.root()), (std::set<std::string>{"data.txt", "empty"}));
-  EXPECT_EQ(slurp(g.root() / "empty"), "");
-  // A buffer that runs into an unmapped page: only what fits is read.
-  uint32_t end_of_stack = layout::kStackTop - 4;
-  g.calli("lseek", {fd, 0, 0});
-  EXPECT_EQ(g.calli("read", {fd, end_of_stack, 10}), 4);
-  // A path with no terminator before unmapped memory.
-  std::vector<char> unterminated(4, 'a');
-  g.write(end_of_stack, unterminated.data(), 4);
-  EXPECT_EQ(g.calli("open", {end_of_stack, 0}), -14);
 }
 
 TEST_F(KernelFiles, NoPathReachesOutsideTheRoot) {
@@ -430,18 +388,6 @@ TEST(Writefile, RemovesALeftTemporaryFileOnlyOnceNobodyHoldsIt) {
   EXPECT_EQ(g.calli("writefile", {g.str("f"), g.str("new"), 3}), 3);
   EXPECT_EQ(listing(g.root()), std::set<std::string>{"f"});
   EXPECT_EQ(slurp(g.root() / "f"), "new");
-}
-
-// Paths read by themselves and through the directory that holds them; the longest one allowed
-// is looked up.
-TEST(GuestPaths, LongerThanTheLimitIsNameTooLong) {
-  Guest g;
-  std::string deep;
-  while (deep.size() < 4096) deep += "a/";
-  EXPECT_EQ(g.calli("open", {g.str(deep), 0}), -36);
-  EXPECT_EQ(g.calli("chdir", {g.str(deep)}), -36);
-  EXPECT_EQ(g.calli("mkdir", {g.str(deep)}), -36);
-  EXPECT_EQ(g.calli("open", {g.str(deep.substr(0, 4095)), 0}), -2);
 }
 
 }  // namespace

@@ -12,11 +12,11 @@
 #include <set>
 #include <sstream>
 
+#include "abi/services.h"
 #include "host/measure/block_coverage.h"
 #include "host/measure/lcov.h"
 #include "host/measure/profile_writers.h"
 #include "host/measure/profiler.h"
-#include "runtime/kernel_services.h"
 #include "tests/harness/guest.h"
 #include "tests/harness/outside.h"
 

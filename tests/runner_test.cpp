@@ -77,7 +77,8 @@ TEST_F(Runner, GuestFaultsEndWithACrashReportAndTheStatusOfTheirSignal) {
   };
   for (const Case& c :
        {Case{"store-constant", "SIGSEGV, write of 0x", 139},
-        Case{"null", "SIGSEGV, read of 0x00000000", 139}, Case{"ud2", "SIGILL", 132}}) {
+        Case{"null", "SIGSEGV, read of 0x00000000", 139}, Case{"ud2", "SIGILL", 132},
+        Case{"harness-scratch", "SIGSEGV, write of 0xd0000000", 139}}) {
     SCOPED_TRACE(c.how);
     Outcome o = run({guest_program("prog_crash"), c.how});
     EXPECT_EQ(o.status, c.status);

@@ -6,7 +6,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "runtime/kernel_errors.h"
+#include "abi/errors.h"
 #include "tests/harness/guest.h"
 
 namespace nuv::test {

@@ -24,6 +24,7 @@
 
 #include "host/gui/compositor.h"
 #include "host/gui/png_file.h"
+#include "host/runner/exit_status.h"
 #include "tests/harness/guest.h"
 #include "tests/harness/outside.h"
 #include "tests/harness/vnc_viewer.h"
@@ -48,7 +49,7 @@ Surface headless_frame(uint32_t frame) {
   options.gui.frame_limit = frame + 1;
   Guest g("stack_demo", options);
   RunResult r = g.run({"stack_demo"});
-  EXPECT_EQ(r.status, kFrameLimitStatus) << r.message;
+  EXPECT_EQ(r.stop.cause, RunStop::Cause::Limit) << r.message;
   const Compositor& c = g.kernel().compositor();
   return *c.presented(c.shown_handle());
 }
@@ -422,7 +423,7 @@ TEST(Vnc, OnlyRunsThatServeVncLoadLibVncServer) {
     // The dynamic loader names every library it opens.
     Outcome o = shell("LD_DEBUG=files " + quoted(runner_path()) + " --display " + c.display +
                       " --frame-limit 1 " + quoted(guest_program("stack_demo")));
-    EXPECT_EQ(o.status, kFrameLimitStatus) << o.err.substr(0, 2000);
+    EXPECT_EQ(o.status, kLimitStatus) << o.err.substr(0, 2000);
     EXPECT_EQ(o.err.find("libvncserver.so") != std::string::npos, c.loads);
   }
 }

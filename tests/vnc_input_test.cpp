@@ -76,8 +76,8 @@ TEST(VncInput, ButtonsAreTheSdlWindowsBits) {
   }
 }
 
-std::vector<GuiEventRecord> taken(ViewerInput& input) {
-  std::vector<GuiEventRecord> out;
+std::vector<GuiEvent> taken(ViewerInput& input) {
+  std::vector<GuiEvent> out;
   input.take(out, 0);
   return out;
 }
@@ -96,10 +96,10 @@ TEST(VncInput, ViewerEventsBecomeTheProgramsInOrderAndBounded) {
   input.key(a, false, XK_q);  // releases make nothing
   input.key(a, false, XK_Control_L);
   input.key(a, true, XK_q);
-  std::vector<GuiEventRecord> expected = {pointer_event(11, 21, 0), pointer_event(11, 21, 1),
-                                          pointer_event(639, 0, 0), key_event(17),
-                                          key_event(113),           key_event(113)};
-  std::vector<GuiEventRecord> got = taken(input);
+  std::vector<GuiEvent> expected = {pointer_event(11, 21, 0), pointer_event(11, 21, 1),
+                                    pointer_event(639, 0, 0), key_event(17),
+                                    key_event(113),           key_event(113)};
+  std::vector<GuiEvent> got = taken(input);
   ASSERT_EQ(got.size(), expected.size());
   for (size_t i = 0; i < got.size(); ++i) {
     SCOPED_TRACE(i);
@@ -121,7 +121,7 @@ TEST(VncInput, AViewerThatLeavesLetsGoOfItsButton) {
   input.pointer(holding, 1, 100, 50);
   input.gone(holding);
   input.gone(idle);  // nothing held, nothing to let go
-  std::vector<GuiEventRecord> got = taken(input);
+  std::vector<GuiEvent> got = taken(input);
   ASSERT_EQ(got.size(), 2u);
   EXPECT_EQ(got[1].word1, 100);
   EXPECT_EQ(got[1].word2, 50);
@@ -135,7 +135,7 @@ TEST(VncInput, TakingWaitsForTheFirstEventOrTheTimeout) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     input.key(v, true, XK_q);
   });
-  std::vector<GuiEventRecord> out;
+  std::vector<GuiEvent> out;
   input.take(out, 60'000);
   viewer.join();
   ASSERT_EQ(out.size(), 1u);

@@ -3,7 +3,7 @@
 #include <utility>
 #include <vector>
 
-namespace nuv::debug {
+namespace nuv {
 
 namespace {
 
@@ -179,4 +179,4 @@ std::optional<Registers> step_by_code(const Registers& regs, const Function& fun
   return caller;
 }
 
-}  // namespace nuv::debug
+}  // namespace nuv

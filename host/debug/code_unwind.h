@@ -11,7 +11,7 @@
 
 #include "host/debug/debug_info.h"
 
-namespace nuv::debug {
+namespace nuv {
 
 // `is_code(address)`: whether a function of the program holds the address.
 std::optional<Registers> step_by_code(const Registers& regs, const Function& function,
@@ -22,4 +22,4 @@ std::optional<Registers> step_by_code(const Registers& regs, const Function& fun
 // or memory): then `address` can be a return address.
 bool follows_call(uint32_t address, const ReadWord& read);
 
-}  // namespace nuv::debug
+}  // namespace nuv

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-namespace nuv::debug {
+namespace nuv {
 
 namespace {
 
@@ -143,4 +143,4 @@ const std::string& i386_target_xml() {
   return xml;
 }
 
-}  // namespace nuv::debug
+}  // namespace nuv

@@ -11,7 +11,7 @@
 
 struct uc_struct;
 
-namespace nuv::debug {
+namespace nuv {
 
 struct RegisterInfo {
   const char* name;
@@ -39,4 +39,4 @@ Registers read_unwind_registers(uc_struct* uc);
 // An XML target description of the registers above, for gdb's qXfer:features:read.
 const std::string& i386_target_xml();
 
-}  // namespace nuv::debug
+}  // namespace nuv

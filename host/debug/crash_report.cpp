@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <cinttypes>
 #include <cstdio>
+#include <cstring>
+#include <string>
 
+#include "host/base/printable.h"
 #include "host/debug/cpu_state.h"
-#include "host/emu/printable.h"
 
-namespace nuv::debug {
+namespace nuv {
 
 namespace {
 
@@ -30,19 +32,9 @@ std::string eflags_text(uint32_t flags) {
 
 }  // namespace
 
-const char* signal_name(int signal) {
-  switch (signal) {
-    case 4:
-      return "SIGILL";
-    case 5:
-      return "SIGTRAP";
-    case 8:
-      return "SIGFPE";
-    case 11:
-      return "SIGSEGV";
-    default:
-      return "SIGSEGV";
-  }
+std::string signal_name(int signal) {
+  const char* abbreviation = sigabbrev_np(signal);
+  return abbreviation ? std::string("SIG") + abbreviation : "signal " + std::to_string(signal);
 }
 
 CrashReport make_crash_report(Process& process, const RunResult& fault, const DebugInfo* info) {
@@ -124,4 +116,4 @@ nlohmann::json crash_record(const CrashReport& r) {
   return nlohmann::json{{"crash", crash}};
 }
 
-}  // namespace nuv::debug
+}  // namespace nuv

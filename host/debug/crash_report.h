@@ -10,7 +10,7 @@
 #include "host/debug/debug_info.h"
 #include "host/machine/process.h"
 
-namespace nuv::debug {
+namespace nuv {
 
 struct CrashReport {
   std::string fault;  // the one-line description, e.g. "write to unmapped memory 0x... at eip ..."
@@ -30,6 +30,7 @@ std::string format_crash_report(const CrashReport& report);
 // The same as one JSON object, the trace's final record.
 nlohmann::json crash_record(const CrashReport& report);
 
-const char* signal_name(int signal);
+// "SIGSEGV" for 11: the name <csignal> gives the number, or "signal N" for one it names not.
+std::string signal_name(int signal);
 
-}  // namespace nuv::debug
+}  // namespace nuv

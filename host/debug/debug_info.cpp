@@ -17,7 +17,7 @@
 #include "host/debug/code_unwind.h"
 #include "host/debug/sdk_sources.h"
 
-namespace nuv::debug {
+namespace nuv {
 
 struct DebugInfo::Handles {
   int fd = -1;
@@ -343,4 +343,4 @@ std::string describe(const Frame& frame) {
   return s;
 }
 
-}  // namespace nuv::debug
+}  // namespace nuv

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-namespace nuv::debug {
+namespace nuv {
 
 struct DebugInfoError : std::runtime_error {
   using std::runtime_error::runtime_error;
@@ -102,4 +102,4 @@ class DebugInfo {
 // "name (file:line)" or "0x..." pieces for one frame, as people read a backtrace.
 std::string describe(const Frame& frame);
 
-}  // namespace nuv::debug
+}  // namespace nuv

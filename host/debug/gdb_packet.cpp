@@ -1,6 +1,6 @@
 #include "host/debug/gdb_packet.h"
 
-namespace nuv::gdb {
+namespace nuv {
 
 namespace {
 
@@ -17,7 +17,7 @@ bool special(char c) { return c == '$' || c == '#' || c == '}' || c == '*'; }
 
 }  // namespace
 
-void PacketParser::feed(std::string_view bytes) {
+void GdbPacketParser::feed(std::string_view bytes) {
   for (char c : bytes) {
     switch (state_) {
       case State::Idle:
@@ -27,11 +27,11 @@ void PacketParser::feed(std::string_view bytes) {
           overflow_ = false;
           sum_ = 0;
         } else if (c == '\x03') {
-          ready_.push_back({Input::Kind::Interrupt, {}});
+          ready_.push_back({GdbInput::Kind::Interrupt, {}});
         } else if (c == '+') {
-          ready_.push_back({Input::Kind::Ack, {}});
+          ready_.push_back({GdbInput::Kind::Ack, {}});
         } else if (c == '-') {
-          ready_.push_back({Input::Kind::Nack, {}});
+          ready_.push_back({GdbInput::Kind::Nack, {}});
         }
         // Anything else between packets is line noise.
         break;
@@ -85,26 +85,26 @@ void PacketParser::feed(std::string_view bytes) {
   }
 }
 
-void PacketParser::finish(bool ok) {
+void GdbPacketParser::finish(bool ok) {
   if (ok) {
-    ready_.push_back({Input::Kind::Packet, std::move(body_)});
+    ready_.push_back({GdbInput::Kind::Packet, std::move(body_)});
   } else {
-    ready_.push_back({Input::Kind::Damaged, {}});
+    ready_.push_back({GdbInput::Kind::Damaged, {}});
   }
   body_.clear();
   state_ = State::Idle;
 }
 
-std::optional<Input> PacketParser::next() {
+std::optional<GdbInput> GdbPacketParser::next() {
   if (ready_.empty()) return std::nullopt;
-  Input in = std::move(ready_.front());
+  GdbInput in = std::move(ready_.front());
   ready_.pop_front();
   return in;
 }
 
-bool PacketParser::take_interrupt() {
+bool GdbPacketParser::take_interrupt() {
   for (auto it = ready_.begin(); it != ready_.end(); ++it) {
-    if (it->kind == Input::Kind::Interrupt) {
+    if (it->kind == GdbInput::Kind::Interrupt) {
       ready_.erase(it);
       return true;
     }
@@ -112,7 +112,7 @@ bool PacketParser::take_interrupt() {
   return false;
 }
 
-std::string frame(std::string_view payload) {
+std::string gdb_frame(std::string_view payload) {
   std::string out = "$";
   uint8_t sum = 0;
   for (char c : payload) {
@@ -167,4 +167,4 @@ std::optional<uint32_t> parse_hex32(std::string_view text) {
   return v;
 }
 
-}  // namespace nuv::gdb
+}  // namespace nuv

@@ -11,11 +11,11 @@
 #include <string_view>
 #include <vector>
 
-namespace nuv::gdb {
+namespace nuv {
 
 // The body of every packet comes out with its '}' escapes undone, so binary data ('X',
 // qXfer replies through frame()) needs no further step.
-struct Input {
+struct GdbInput {
   enum class Kind {
     Packet,     // payload holds the unescaped packet body
     Interrupt,  // Ctrl-C (0x03) outside a packet
@@ -25,16 +25,16 @@ struct Input {
   };
   Kind kind = Kind::Packet;
   std::string payload;
-  bool operator==(const Input&) const = default;
+  bool operator==(const GdbInput&) const = default;
 };
 
-class PacketParser {
+class GdbPacketParser {
  public:
   // Larger packets are refused as damaged: we announce PacketSize well below this.
   static constexpr size_t kMaxPayload = 64 * 1024;
 
   void feed(std::string_view bytes);
-  std::optional<Input> next();
+  std::optional<GdbInput> next();
   // Takes a queued interrupt out of turn (one that came right behind a resume); false if none.
   bool take_interrupt();
 
@@ -47,11 +47,11 @@ class PacketParser {
   bool overflow_ = false;
   uint8_t sum_ = 0;   // running checksum of the raw body bytes
   uint8_t told_ = 0;  // the checksum the packet carries
-  std::deque<Input> ready_;
+  std::deque<GdbInput> ready_;
 };
 
 // "$payload#xx", with '$', '#', '}' and '*' escaped.
-std::string frame(std::string_view payload);
+std::string gdb_frame(std::string_view payload);
 
 std::string to_hex(const uint8_t* bytes, size_t n);
 std::string to_hex(std::string_view bytes);
@@ -60,4 +60,4 @@ std::optional<std::vector<uint8_t>> from_hex(std::string_view text);
 // A hexadecimal number of at most 8 digits (no sign, no prefix); nullopt otherwise.
 std::optional<uint32_t> parse_hex32(std::string_view text);
 
-}  // namespace nuv::gdb
+}  // namespace nuv

@@ -14,7 +14,7 @@
 
 #include "host/debug/gdb_packet.h"
 
-namespace nuv::debug {
+namespace nuv {
 
 namespace {
 
@@ -119,8 +119,8 @@ GdbServer::End GdbServer::serve(ProcessTarget& target, int stop_fd) {
   int one = 1;
   ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
 
-  gdb::PacketParser parser;
-  gdb::Session session(target);
+  GdbPacketParser parser;
+  GdbSession session(target);
   std::string last_reply;
   std::string kept;
   bool gone = false;
@@ -129,14 +129,14 @@ GdbServer::End GdbServer::serve(ProcessTarget& target, int stop_fd) {
   };
   End end = End::Disconnected;
   auto send_reply = [&](const std::string& body) {
-    last_reply = gdb::frame(body);
+    last_reply = gdb_frame(body);
     return send_all(fd, last_reply);
   };
   for (bool open = true; open;) {
     while (auto in = parser.next()) {
       bool sent = true;
       switch (in->kind) {
-        case gdb::Input::Kind::Packet: {
+        case GdbInput::Kind::Packet: {
           if (!session.no_ack()) sent = send_all(fd, "+");
           std::optional<std::string> reply = session.handle(in->payload);
           if (!kept.empty()) {
@@ -146,20 +146,20 @@ GdbServer::End GdbServer::serve(ProcessTarget& target, int stop_fd) {
           if (reply && sent) sent = send_reply(*reply);
           break;
         }
-        case gdb::Input::Kind::Interrupt:
+        case GdbInput::Kind::Interrupt:
           sent = send_reply(session.interrupted());
           break;
-        case gdb::Input::Kind::Nack:
+        case GdbInput::Kind::Nack:
           if (!session.no_ack() && !last_reply.empty()) sent = send_all(fd, last_reply);
           break;
-        case gdb::Input::Kind::Damaged:
+        case GdbInput::Kind::Damaged:
           if (!session.no_ack()) sent = send_all(fd, "-");
           break;
-        case gdb::Input::Kind::Ack:
+        case GdbInput::Kind::Ack:
           break;
       }
-      if (session.end() != gdb::Session::End::None) {
-        end = session.end() == gdb::Session::End::Killed ? End::Killed : End::Detached;
+      if (session.end() != GdbSession::End::None) {
+        end = session.end() == GdbSession::End::Killed ? End::Killed : End::Detached;
         open = false;
         break;
       }
@@ -184,4 +184,4 @@ GdbServer::End GdbServer::serve(ProcessTarget& target, int stop_fd) {
   return end;
 }
 
-}  // namespace nuv::debug
+}  // namespace nuv

@@ -8,7 +8,7 @@
 
 #include "host/debug/process_target.h"
 
-namespace nuv::debug {
+namespace nuv {
 
 struct GdbServerError : std::runtime_error {
   using std::runtime_error::runtime_error;
@@ -41,4 +41,4 @@ class GdbServer {
   uint16_t port_ = 0;
 };
 
-}  // namespace nuv::debug
+}  // namespace nuv

@@ -5,7 +5,7 @@
 
 #include "host/debug/gdb_packet.h"
 
-namespace nuv::gdb {
+namespace nuv {
 
 namespace {
 
@@ -41,13 +41,13 @@ std::optional<Range> parse_range(std::string_view args, char stop) {
 
 }  // namespace
 
-std::string Session::stop_reply(const Stop& stop) {
+std::string GdbSession::stop_reply(const GdbStop& stop) {
   switch (stop.kind) {
-    case Stop::Kind::Exited:
+    case GdbStop::Kind::Exited:
       return "W" + hex2(stop.status);
-    case Stop::Kind::Terminated:
+    case GdbStop::Kind::Terminated:
       return "X" + hex2(stop.signal);
-    case Stop::Kind::Signal:
+    case GdbStop::Kind::Signal:
       break;
   }
   std::string s = "T" + hex2(stop.signal);
@@ -59,21 +59,21 @@ std::string Session::stop_reply(const Stop& stop) {
   return s;
 }
 
-std::string Session::interrupted() {
+std::string GdbSession::interrupted() {
   if (ended_) return stop_reply(last_);
-  last_ = Stop{Stop::Kind::Signal, sig::kInt};
+  last_ = GdbStop{GdbStop::Kind::Signal, SIGINT};
   return stop_reply(last_);
 }
 
-std::string Session::resume(bool step, int signal) {
+std::string GdbSession::resume(bool step, int signal) {
   if (ended_) return stop_reply(last_);
-  bool passes = signal != 0 && signal != sig::kTrap && signal != sig::kInt;
+  bool passes = signal != 0 && signal != SIGTRAP && signal != SIGINT;
   last_ = passes ? target_.deliver(signal) : target_.resume(step);
-  ended_ = last_.kind != Stop::Kind::Signal;
+  ended_ = last_.kind != GdbStop::Kind::Signal;
   return stop_reply(last_);
 }
 
-std::string Session::read_registers() {
+std::string GdbSession::read_registers() {
   std::string out;
   uint8_t buf[64];
   for (size_t i = 0; i < target_.register_count(); ++i) {
@@ -83,7 +83,7 @@ std::string Session::read_registers() {
   return out;
 }
 
-std::string Session::write_registers(std::string_view hex) {
+std::string GdbSession::write_registers(std::string_view hex) {
   auto bytes = from_hex(hex);
   if (!bytes) return "E01";
   size_t total = 0;
@@ -103,7 +103,7 @@ std::string Session::write_registers(std::string_view hex) {
   return ok ? "OK" : "E01";
 }
 
-std::string Session::read_register(std::string_view args) {
+std::string GdbSession::read_register(std::string_view args) {
   auto index = parse_hex32(args);
   if (!index || *index >= target_.register_count()) return "E01";
   uint8_t buf[64];
@@ -111,7 +111,7 @@ std::string Session::read_register(std::string_view args) {
   return to_hex(buf, static_cast<size_t>(target_.register_size(*index)));
 }
 
-std::string Session::write_register(std::string_view args) {
+std::string GdbSession::write_register(std::string_view args) {
   size_t eq = args.find('=');
   if (eq == std::string_view::npos) return "E01";
   auto index = parse_hex32(args.substr(0, eq));
@@ -123,7 +123,7 @@ std::string Session::write_register(std::string_view args) {
   return target_.write_register(*index, bytes->data()) ? "OK" : "E01";
 }
 
-std::string Session::read_memory(std::string_view args) {
+std::string GdbSession::read_memory(std::string_view args) {
   auto r = parse_range(args, 0);
   if (!r) return "E01";
   if (r->length == 0) return "";
@@ -133,7 +133,7 @@ std::string Session::read_memory(std::string_view args) {
   return to_hex(buf.data(), n);
 }
 
-std::string Session::write_memory(std::string_view args, bool binary) {
+std::string GdbSession::write_memory(std::string_view args, bool binary) {
   auto r = parse_range(args, ':');
   if (!r) return "E01";
   std::vector<uint8_t> data;
@@ -149,7 +149,7 @@ std::string Session::write_memory(std::string_view args, bool binary) {
   return target_.write_memory(r->addr, data.data(), data.size()) ? "OK" : "E14";
 }
 
-std::string Session::point(std::string_view args, bool insert) {
+std::string GdbSession::point(std::string_view args, bool insert) {
   if (args.size() < 2 || args[1] != ',' || args[0] < '0' || args[0] > '4') return "E01";
   auto r = parse_range(args.substr(2), ';');
   if (!r) r = parse_range(args.substr(2), 0);
@@ -161,7 +161,7 @@ std::string Session::point(std::string_view args, bool insert) {
   return ok ? "OK" : (insert ? "E01" : "OK");
 }
 
-std::string Session::query(std::string_view p) {
+std::string GdbSession::query(std::string_view p) {
   if (p.starts_with("qSupported")) return kSupported;
   if (p == "qAttached" || p.starts_with("qAttached:")) return "1";
   if (p == "qC") return "QC1";
@@ -181,7 +181,7 @@ std::string Session::query(std::string_view p) {
   return "";
 }
 
-std::string Session::v_packet(std::string_view p) {
+std::string GdbSession::v_packet(std::string_view p) {
   if (p == "vCont?") return "vCont;c;C;s;S";
   if (p.starts_with("vCont;")) {
     // One thread: the first action is the one that applies to it.
@@ -204,7 +204,7 @@ std::string Session::v_packet(std::string_view p) {
   return "";
 }
 
-std::optional<std::string> Session::handle(std::string_view p) {
+std::optional<std::string> GdbSession::handle(std::string_view p) {
   if (p.empty()) return "";
   std::string_view args = p.substr(1);
   switch (p[0]) {
@@ -267,4 +267,4 @@ std::optional<std::string> Session::handle(std::string_view p) {
   }
 }
 
-}  // namespace nuv::gdb
+}  // namespace nuv

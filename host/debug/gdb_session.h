@@ -3,37 +3,31 @@
 // at it (tests, fuzzers) with a stand-in target.
 #pragma once
 
+#include <csignal>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 
-namespace nuv::gdb {
+namespace nuv {
 
-// Linux signal numbers, as gdb names a stop.
-namespace sig {
-constexpr int kInt = 2;
-constexpr int kIll = 4;
-constexpr int kTrap = 5;
-constexpr int kFpe = 8;
-constexpr int kSegv = 11;
-}  // namespace sig
-
-struct Stop {
+// A stop as the debugger hears of it. Signal numbers are Linux's (<csignal>), which gdb's
+// remote protocol shares for every signal a program of ours meets.
+struct GdbStop {
   enum class Kind {
-    Signal,      // stopped with `signal` (a breakpoint or a step is kTrap)
+    Signal,      // stopped with `signal` (a breakpoint or a step is SIGTRAP)
     Exited,      // the program ended with `status`
     Terminated,  // a fatal signal ended it
   };
   Kind kind = Kind::Signal;
-  int signal = sig::kTrap;
+  int signal = SIGTRAP;
   int status = 0;
   std::optional<uint32_t> watch;  // the address a write watchpoint caught
 };
 
-class Target {
+class GdbTarget {
  public:
-  virtual ~Target() = default;
+  virtual ~GdbTarget() = default;
   virtual size_t register_count() const = 0;
   virtual int register_size(size_t index) const = 0;
   virtual void read_register(size_t index, uint8_t* out) = 0;
@@ -45,15 +39,15 @@ class Target {
   virtual bool insert_point(int type, uint32_t addr, uint32_t length) = 0;
   virtual bool remove_point(int type, uint32_t addr, uint32_t length) = 0;
   // Runs (or steps one instruction) and blocks until the program stops or ends.
-  virtual Stop resume(bool step) = 0;
+  virtual GdbStop resume(bool step) = 0;
   // A fatal signal the debugger let through: the program ends by it.
-  virtual Stop deliver(int signal) = 0;
+  virtual GdbStop deliver(int signal) = 0;
   virtual const std::string& target_xml() const = 0;
 };
 
-class Session {
+class GdbSession {
  public:
-  explicit Session(Target& target) : target_(target) {}
+  explicit GdbSession(GdbTarget& target) : target_(target) {}
 
   // The reply body for one packet body; nullopt when the protocol wants none (kill).
   std::optional<std::string> handle(std::string_view packet);
@@ -67,7 +61,7 @@ class Session {
   bool program_ended() const { return ended_; }
 
  private:
-  std::string stop_reply(const Stop& stop);
+  std::string stop_reply(const GdbStop& stop);
   std::string resume(bool step, int signal);
   std::string read_registers();
   std::string write_registers(std::string_view hex);
@@ -79,11 +73,11 @@ class Session {
   std::string query(std::string_view packet);
   std::string v_packet(std::string_view packet);
 
-  Target& target_;
-  Stop last_{};
+  GdbTarget& target_;
+  GdbStop last_{};
   bool no_ack_ = false;
   bool ended_ = false;
   End end_ = End::None;
 };
 
-}  // namespace nuv::gdb
+}  // namespace nuv

@@ -4,9 +4,10 @@
 
 #include "host/debug/cpu_state.h"
 
-namespace nuv::debug {
+namespace nuv {
 
-ProcessTarget::ProcessTarget(Process& process) : process_(process) {
+ProcessTarget::ProcessTarget(Process& process, ExitStatusOf exit_status)
+    : process_(process), exit_status_(exit_status) {
   // One hook on every instruction: it stops at breakpoints and right after a watched write,
   // and while it exists the engine keeps EIP exact, so a fault stops at its own instruction.
   // It slows the run; a debugger's user wants the right line more.
@@ -31,11 +32,11 @@ size_t ProcessTarget::register_count() const { return i386_registers().size(); }
 int ProcessTarget::register_size(size_t index) const { return i386_registers()[index].bytes; }
 
 void ProcessTarget::read_register(size_t index, uint8_t* out) {
-  debug::read_register(process_.engine(), index, out);
+  nuv::read_register(process_.engine(), index, out);
 }
 
 bool ProcessTarget::write_register(size_t index, const uint8_t* in) {
-  return debug::write_register(process_.engine(), index, in);
+  return nuv::write_register(process_.engine(), index, in);
 }
 
 size_t ProcessTarget::read_memory(uint32_t addr, uint8_t* out, size_t n) {
@@ -126,7 +127,7 @@ void ProcessTarget::interrupt() {
   process_.request_pause();
 }
 
-gdb::Stop ProcessTarget::resume(bool step) {
+GdbStop ProcessTarget::resume(bool step) {
   first_ = true;
   stepping_ = step;
   stop_next_ = false;
@@ -137,43 +138,47 @@ gdb::Stop ProcessTarget::resume(bool step) {
     last_ = process_.resume();
   }
   bool interrupted = interrupted_.exchange(false);
-  gdb::Stop stop;
+  GdbStop stop;
   switch (last_.end) {
     case RunResult::End::Exited:
-    case RunResult::End::Stopped:
       ended_ = true;
-      if (int signal = process_.kernel().ended_by_signal()) {
-        stop.kind = gdb::Stop::Kind::Terminated;
-        stop.signal = signal;
-        break;
-      }
-      stop.kind = gdb::Stop::Kind::Exited;
+      stop.kind = GdbStop::Kind::Exited;
       stop.status = static_cast<int>(static_cast<uint32_t>(last_.status) & 0xFF);
       break;
+    case RunResult::End::Stopped:
+      ended_ = true;
+      if (last_.stop.cause == RunStop::Cause::Signal) {
+        stop.kind = GdbStop::Kind::Terminated;
+        stop.signal = last_.stop.signal;
+        break;
+      }
+      stop.kind = GdbStop::Kind::Exited;
+      stop.status = exit_status_(last_.stop);
+      break;
     case RunResult::End::Fault:
-      stop.signal = last_.signal ? last_.signal : gdb::sig::kSegv;
+      stop.signal = last_.signal ? last_.signal : SIGSEGV;
       break;
     case RunResult::End::Returned:
       // _start has nowhere to return to: a native process would crash there.
-      stop.signal = gdb::sig::kSegv;
+      stop.signal = SIGSEGV;
       break;
     case RunResult::End::Paused:
       stop.watch = watch_hit_;
-      stop.signal = interrupted && !watch_hit_ ? gdb::sig::kInt : gdb::sig::kTrap;
+      stop.signal = interrupted && !watch_hit_ ? SIGINT : SIGTRAP;
       break;
   }
   return stop;
 }
 
-gdb::Stop ProcessTarget::deliver(int signal) {
+GdbStop ProcessTarget::deliver(int signal) {
   ended_ = true;
   fatal_signal_ = signal;
-  gdb::Stop stop;
-  stop.kind = gdb::Stop::Kind::Terminated;
+  GdbStop stop;
+  stop.kind = GdbStop::Kind::Terminated;
   stop.signal = signal;
   return stop;
 }
 
 const std::string& ProcessTarget::target_xml() const { return i386_target_xml(); }
 
-}  // namespace nuv::debug
+}  // namespace nuv

@@ -13,11 +13,14 @@
 #include "host/debug/gdb_session.h"
 #include "host/machine/process.h"
 
-namespace nuv::debug {
+namespace nuv {
 
-class ProcessTarget : public gdb::Target {
+class ProcessTarget : public GdbTarget {
  public:
-  explicit ProcessTarget(Process& process);
+  // The exit status the debugger is told of a run stopped for a reason of the host (a frame
+  // limit...): the runner's, which owns the statuses.
+  using ExitStatusOf = int (*)(const RunStop& stop);
+  ProcessTarget(Process& process, ExitStatusOf exit_status);
   ~ProcessTarget() override;
   ProcessTarget(const ProcessTarget&) = delete;
   ProcessTarget& operator=(const ProcessTarget&) = delete;
@@ -30,8 +33,8 @@ class ProcessTarget : public gdb::Target {
   bool write_memory(uint32_t addr, const uint8_t* in, size_t n) override;
   bool insert_point(int type, uint32_t addr, uint32_t length) override;
   bool remove_point(int type, uint32_t addr, uint32_t length) override;
-  gdb::Stop resume(bool step) override;
-  gdb::Stop deliver(int signal) override;
+  GdbStop resume(bool step) override;
+  GdbStop deliver(int signal) override;
   const std::string& target_xml() const override;
 
   // Pauses a run in progress (from any thread): the debugger's Ctrl-C.
@@ -65,7 +68,8 @@ class ProcessTarget : public gdb::Target {
   RunResult last_;
   bool ended_ = false;
   int fatal_signal_ = 0;
+  ExitStatusOf exit_status_;
   uint64_t code_hook_ = 0;
 };
 
-}  // namespace nuv::debug
+}  // namespace nuv

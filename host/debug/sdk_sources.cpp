@@ -2,7 +2,7 @@
 
 #include <system_error>
 
-namespace nuv::debug {
+namespace nuv {
 
 namespace {
 
@@ -27,4 +27,4 @@ std::filesystem::path installed_source(const std::filesystem::path& recorded) {
   return std::filesystem::exists(copy, ec) ? copy.lexically_normal() : recorded;
 }
 
-}  // namespace nuv::debug
+}  // namespace nuv

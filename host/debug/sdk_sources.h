@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <string_view>
 
-namespace nuv::debug {
+namespace nuv {
 
 inline constexpr std::string_view kSdkSourcePrefix = "/nuvrelos-sdk/";
 
@@ -14,4 +14,4 @@ inline constexpr std::string_view kSdkSourcePrefix = "/nuvrelos-sdk/";
 // running command (bin/../share/nuvrelos/...) when that copy exists; any other path as it is.
 std::filesystem::path installed_source(const std::filesystem::path& recorded);
 
-}  // namespace nuv::debug
+}  // namespace nuv

@@ -10,12 +10,13 @@
 #include <memory>
 #include <string_view>
 
-#include "runtime/nuvrelos.h"
+#include "abi/program_records.h"
 
 namespace nuv {
 namespace {
 
 constexpr uint32_t kAbiTagType = 1;  // NT_GNU_ABI_TAG, and the ABI-tag type of every BSD
+static_assert(NUVRELOS_NOTE_TYPE == kAbiTagType);
 
 struct Fd {
   int fd;
@@ -83,7 +84,7 @@ void scan_notes(Elf_Data* data, Scan& scan) {
       return v;
     };
     if (note.n_type != kAbiTagType) continue;
-    if (name == "nuvrelos") {
+    if (name == NUVRELOS_NOTE_NAME) {
       uint32_t version = note.n_descsz >= 4 ? desc_word(0) : 0;
       if (version == NUVRELOS_ABI_VERSION) {
         scan.ours = true;

@@ -5,7 +5,8 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "host/abi/errors.h"
+#include "host/base/guest_errors.h"
+#include "host/base/latin1.h"
 #include "host/gui/canvas.h"
 #include "host/gui/png_file.h"
 #include "host/gui/sdl_display.h"
@@ -13,11 +14,12 @@
 namespace nuv {
 
 struct Compositor::Window {
+  int32_t handle = 0;
   std::string title;
   std::string subtitle;
   Canvas back;
   Canvas front;
-  std::deque<GuiEventRecord> events;
+  std::deque<GuiEvent> events;
   // Beside each queued event: whether the program made it itself (a warp), which a recording
   // leaves out since the replayed program makes it again.
   std::deque<bool> made_by_program;
@@ -26,23 +28,10 @@ struct Compositor::Window {
 
 namespace {
 
-// Programs write Latin-1; window captions are UTF-8.
-std::string utf8_of(const std::string& latin1) {
-  std::string out;
-  for (char c : latin1) {
-    auto b = static_cast<uint8_t>(c);
-    if (b < 0x80) {
-      out += c;
-    } else {
-      out += static_cast<char>(0xC0 | (b >> 6));
-      out += static_cast<char>(0x80 | (b & 0x3F));
-    }
-  }
-  return out;
-}
-
 std::string display_title(const std::string& title, const std::string& subtitle) {
-  return subtitle.empty() ? utf8_of(title) : utf8_of(title) + " \u2014 " + utf8_of(subtitle);
+  // Programs write Latin-1; window captions are UTF-8.
+  std::string caption = utf8_of_latin1(title);
+  return subtitle.empty() ? caption : caption + " \u2014 " + utf8_of_latin1(subtitle);
 }
 
 }  // namespace
@@ -52,19 +41,19 @@ Compositor::Compositor(const GuiConfig& config, EndRun end_run)
 
 Compositor::~Compositor() = default;
 
-Compositor::Window* Compositor::window(int32_t handle) const {
+Compositor::Window* Compositor::find(int32_t handle) const {
   if (handle < 0 || handle >= kMaxWindows) return nullptr;
   return windows_[static_cast<size_t>(handle)].get();
 }
 
-void Compositor::end_run(int32_t status, std::string message) {
+void Compositor::end_run(RunStop::Cause cause, std::string message) {
   if (ended_) return;
   ended_ = true;
-  if (end_run_) end_run_(status, std::move(message));
+  if (end_run_) end_run_(RunStop{cause, 0, std::move(message)});
 }
 
 int32_t Compositor::host_failure(const std::string& message) {
-  end_run(kHostGuiFailureStatus, message);
+  end_run(RunStop::Cause::HostFailure, message);
   return err::kEIO;
 }
 
@@ -91,6 +80,7 @@ int32_t Compositor::open_window(int32_t handle, std::string_view title, std::str
   auto& slot = windows_[static_cast<size_t>(handle)];
   if (!slot) {
     slot = std::make_unique<Window>();
+    slot->handle = handle;
     slot->back = Canvas(config_.width, config_.height);
     slot->front = Canvas(config_.width, config_.height);
   }
@@ -122,45 +112,25 @@ int32_t Compositor::attach(std::string_view title, std::string_view subtitle) {
   return open_window(kDisplayHandle, title, subtitle);
 }
 
-int32_t Compositor::set_title(int32_t handle, std::string_view title) {
-  Window* w = window(handle);
-  if (!w) return err::kEBADF;
-  w->title = title;
-  if (display_ && handle == shown_) display_->set_title(display_title(w->title, w->subtitle));
-  return 0;
+void Compositor::set_title(Window& w, std::string_view title) {
+  w.title = title;
+  if (display_ && w.handle == shown_) display_->set_title(display_title(w.title, w.subtitle));
 }
 
-int32_t Compositor::begin(int32_t handle) { return window(handle) ? 0 : err::kEBADF; }
+void Compositor::clear(Window& w, uint32_t pixel) { w.back.clear(pixel); }
 
-int32_t Compositor::clear(int32_t handle, uint32_t pixel) {
-  Window* w = window(handle);
-  if (!w) return err::kEBADF;
-  w->back.clear(pixel);
-  return 0;
+void Compositor::fill_rect(Window& w, int32_t x, int32_t y, int32_t width, int32_t height,
+                           uint32_t pixel) {
+  w.back.fill_rect(x, y, width, height, pixel);
 }
 
-int32_t Compositor::fill_rect(int32_t handle, int32_t x, int32_t y, int32_t width, int32_t height,
+void Compositor::outline_rect(Window& w, int32_t x, int32_t y, int32_t width, int32_t height,
                               uint32_t pixel) {
-  Window* w = window(handle);
-  if (!w) return err::kEBADF;
-  w->back.fill_rect(x, y, width, height, pixel);
-  return 0;
+  w.back.outline_rect(x, y, width, height, pixel);
 }
 
-int32_t Compositor::outline_rect(int32_t handle, int32_t x, int32_t y, int32_t width,
-                                 int32_t height, uint32_t pixel) {
-  Window* w = window(handle);
-  if (!w) return err::kEBADF;
-  w->back.outline_rect(x, y, width, height, pixel);
-  return 0;
-}
-
-int32_t Compositor::draw_text(int32_t handle, int32_t x, int32_t y, uint32_t pixel,
-                              std::string_view text) {
-  Window* w = window(handle);
-  if (!w) return err::kEBADF;
-  w->back.draw_text(*font_, x, y, pixel, text);
-  return 0;
+void Compositor::draw_text(Window& w, int32_t x, int32_t y, uint32_t pixel, std::string_view text) {
+  w.back.draw_text(*font_, x, y, pixel, text);
 }
 
 bool Compositor::save_screenshot(const Surface& picture, uint32_t frame) {
@@ -172,26 +142,24 @@ bool Compositor::save_screenshot(const Surface& picture, uint32_t frame) {
   return false;
 }
 
-int32_t Compositor::present(int32_t handle) {
-  Window* w = window(handle);
-  if (!w) return err::kEBADF;
+int32_t Compositor::present(Window& w) {
   if (config_.frame_limit != 0 && presents_ >= config_.frame_limit) {
-    end_run(kFrameLimitStatus, "stopped at the frame limit of " + std::to_string(presents_) +
-                                   (presents_ == 1 ? " frame" : " frames") +
-                                   ": the program was still running");
+    end_run(RunStop::Cause::Limit, "stopped at the frame limit of " + std::to_string(presents_) +
+                                       (presents_ == 1 ? " frame" : " frames") +
+                                       ": the program was still running");
     return err::kEIO;
   }
-  std::swap(w->back, w->front);
+  std::swap(w.back, w.front);
   uint32_t frame = presents_++;
   const auto& shots = config_.scenario.screenshots;
   while (next_screenshot_ < shots.size() && shots[next_screenshot_] < frame) ++next_screenshot_;
   if (next_screenshot_ < shots.size() && shots[next_screenshot_] == frame &&
-      !config_.screenshot_dir.empty() && !save_screenshot(w->front.pixels(), frame)) {
+      !config_.screenshot_dir.empty() && !save_screenshot(w.front.pixels(), frame)) {
     return err::kEIO;
   }
-  if (display_ && handle == shown_) {
+  if (display_ && w.handle == shown_) {
     // Nobody watching, nothing to paint: the frame stays a list of operations.
-    if (display_->watched()) display_->show(w->front.pixels());
+    if (display_->watched()) display_->show(w.front.pixels());
     pump_display(0);
   }
   return 0;
@@ -203,7 +171,7 @@ std::vector<std::string> Compositor::finish_screenshots(bool* failed) {
   if (config_.screenshot_dir.empty()) return said;
   while (next_screenshot_ < shots.size() && shots[next_screenshot_] < presents_) ++next_screenshot_;
   if (next_screenshot_ < shots.size() && shots[next_screenshot_] == presents_) {
-    const Window* w = window(shown_);
+    const Window* w = find(shown_);
     char name[32];
     std::snprintf(name, sizeof name, "frame-%05" PRIu32 ".png", presents_);
     std::string error;
@@ -231,12 +199,12 @@ std::vector<std::string> Compositor::finish_screenshots(bool* failed) {
   return said;
 }
 
-void Compositor::queue(Window& w, const GuiEventRecord& event, bool merge_motion, bool by_program) {
-  if (event.type == kEventPointer) last_buttons_ = event.word3;
+void Compositor::queue(Window& w, const GuiEvent& event, bool merge_motion, bool by_program) {
+  if (event.type == GUI_EVENT_POINTER) last_buttons_ = event.word3;
   // The mouse reports far more motion than a program draws frames; a move that changes no
   // button replaces the move before it, so presses and releases are never lost in the flood.
-  if (merge_motion && event.type == kEventPointer && !w.events.empty() &&
-      w.events.back().type == kEventPointer && w.events.back().word3 == event.word3) {
+  if (merge_motion && event.type == GUI_EVENT_POINTER && !w.events.empty() &&
+      w.events.back().type == GUI_EVENT_POINTER && w.events.back().word3 == event.word3) {
     w.events.back() = event;
     w.made_by_program.back() = by_program;
     return;
@@ -247,13 +215,13 @@ void Compositor::queue(Window& w, const GuiEventRecord& event, bool merge_motion
   }
 }
 
-void Compositor::inject_event(const GuiEventRecord& event) {
-  if (Window* w = window(shown_)) queue(*w, event, false);
+void Compositor::inject_event(const GuiEvent& event) {
+  if (Window* w = find(shown_)) queue(*w, event, false);
 }
 
 void Compositor::release_scenario_events() {
   const auto& events = config_.scenario.events;
-  Window* w = window(shown_);
+  Window* w = find(shown_);
   while (w && next_scenario_event_ < events.size() &&
          events[next_scenario_event_].frame <= presents_) {
     queue(*w, events[next_scenario_event_++].event, false);
@@ -262,82 +230,61 @@ void Compositor::release_scenario_events() {
 
 void Compositor::pump_display(int timeout_ms) {
   if (!display_) return;
-  Window* w = window(shown_);
+  Window* w = find(shown_);
   if (w && display_->wants_picture()) display_->show(w->front.pixels());
-  for (const GuiEventRecord& e : display_->pump(timeout_ms)) {
+  for (const GuiEvent& e : display_->pump(timeout_ms)) {
     if (w) queue(*w, e, true);
   }
   if (display_->closed()) {
-    end_run(0, display_->lost() ? "the window was destroyed" : "the window was closed");
+    end_run(RunStop::Cause::WindowClosed,
+            display_->lost() ? "the window was destroyed" : "the window was closed");
   }
 }
 
-int32_t Compositor::peek_event(int32_t handle, GuiEventRecord* out, bool wait) {
-  Window* w = window(handle);
-  if (!w) return err::kEBADF;
+bool Compositor::peek_event(Window& w, GuiEvent* out, bool wait) {
   release_scenario_events();
-  if (w->events.empty()) pump_display(0);
+  if (w.events.empty()) pump_display(0);
   // Only the shown window receives input, so only it is worth waiting for.
-  while (wait && w->events.empty() && display_ && handle == shown_ && !ended_ &&
+  while (wait && w.events.empty() && display_ && w.handle == shown_ && !ended_ &&
          !(stop_check_ && stop_check_())) {
     pump_display(100);
   }
-  if (w->events.empty()) return 0;
-  *out = w->events.front();
-  return 1;
+  if (w.events.empty()) return false;
+  *out = w.events.front();
+  return true;
 }
 
-void Compositor::drop_event(int32_t handle) {
-  Window* w = window(handle);
-  if (!w || w->events.empty()) return;
-  if (recording_ && handle == shown_ && !w->made_by_program.front()) {
-    received_.push_back({presents_, w->events.front()});
+void Compositor::drop_event(Window& w) {
+  if (w.events.empty()) return;
+  if (recording_ && w.handle == shown_ && !w.made_by_program.front()) {
+    received_.push_back({presents_, w.events.front()});
   }
-  w->events.pop_front();
-  w->made_by_program.pop_front();
+  w.events.pop_front();
+  w.made_by_program.pop_front();
 }
 
-int32_t Compositor::content_size(int32_t handle, int32_t* width, int32_t* height) {
-  if (!window(handle)) return err::kEBADF;
+GuiSize Compositor::content_size(const Window&) const {
   if (config_.scenario.report_size) {
-    *width = config_.scenario.report_size->first;
-    *height = config_.scenario.report_size->second;
-  } else {
-    *width = config_.width;
-    *height = config_.height;
+    return {config_.scenario.report_size->first, config_.scenario.report_size->second};
   }
-  return 0;
+  return {config_.width, config_.height};
 }
 
-int32_t Compositor::set_continuous_redraw(int32_t handle, bool on) {
-  Window* w = window(handle);
-  if (!w) return err::kEBADF;
-  w->continuous_redraw = on;
-  return 0;
-}
+void Compositor::set_continuous_redraw(Window& w, bool on) { w.continuous_redraw = on; }
 
-int32_t Compositor::font_metrics(int32_t handle, int32_t* width, int32_t* height) {
-  if (!window(handle)) return err::kEBADF;
-  *width = font_->width;
-  *height = font_->height;
-  return 0;
-}
+GuiSize Compositor::font_metrics(const Window&) const { return {font_->width, font_->height}; }
 
-int32_t Compositor::warp_pointer(int32_t handle, int32_t x, int32_t y) {
-  Window* w = window(handle);
-  if (!w) return err::kEBADF;
-  if (handle != shown_) return err::kEINVAL;
+int32_t Compositor::warp_pointer(Window& w, int32_t x, int32_t y) {
+  if (w.handle != shown_) return err::kEINVAL;
   // A display that moves the user's pointer reports the motion back as an event.
   if (!display_ || !display_->warp_pointer(x, y)) {
-    queue(*w, pointer_event(x, y, last_buttons_), false, true);
+    queue(w, pointer_event(x, y, last_buttons_), false, true);
   }
   return 0;
 }
 
-int32_t Compositor::set_cursor_visible(int32_t handle, bool on) {
-  if (!window(handle)) return err::kEBADF;
+void Compositor::set_cursor_visible(Window&, bool on) {
   if (display_) display_->set_cursor_visible(on);
-  return 0;
 }
 
 bool Compositor::showing_window() const { return display_ && !display_->closed(); }
@@ -345,17 +292,17 @@ bool Compositor::showing_window() const { return display_ && !display_->closed()
 void Compositor::use_display(std::unique_ptr<Display> display) { display_ = std::move(display); }
 
 const Surface* Compositor::presented(int32_t handle) const {
-  Window* w = window(handle);
+  Window* w = find(handle);
   return w ? &w->front.pixels() : nullptr;
 }
 
 std::string Compositor::window_title(int32_t handle) const {
-  Window* w = window(handle);
+  Window* w = find(handle);
   return w ? display_title(w->title, w->subtitle) : std::string();
 }
 
 bool Compositor::continuous_redraw(int32_t handle) const {
-  Window* w = window(handle);
+  Window* w = find(handle);
   return w && w->continuous_redraw;
 }
 

@@ -26,6 +26,7 @@
 #include <string_view>
 #include <vector>
 
+#include "host/base/run_stop.h"
 #include "host/gui/gui_config.h"
 #include "host/gui/gui_event.h"
 #include "host/gui/psf_font.h"
@@ -35,46 +36,49 @@ namespace nuv {
 
 class Display;
 
-// Exit statuses of runs that the compositor ends for reasons of the host.
-constexpr int32_t kFrameLimitStatus = 124;      // the program ran past the frame limit
-constexpr int32_t kHostGuiFailureStatus = 125;  // no font, no window, no screenshot
-
 class Compositor {
  public:
   static constexpr int32_t kDisplayHandle = 0;
   static constexpr int32_t kMaxWindows = 8;
   static constexpr size_t kMaxQueuedEvents = 4096;
 
-  // Ends the run with an exit status and a message saying why (the frame limit, a closed
-  // window, a host failure); the owner stops the CPU. Called at most once.
-  using EndRun = std::function<void(int32_t status, std::string message)>;
+  // Ends the run, saying why (the frame limit, a closed window, a host failure); the owner
+  // stops the CPU. Called at most once.
+  using EndRun = std::function<void(RunStop stop)>;
 
   Compositor(const GuiConfig& config, EndRun end_run);
   ~Compositor();
   Compositor(const Compositor&) = delete;
   Compositor& operator=(const Compositor&) = delete;
 
-  // The services; results as the kernel answers them (negative: error).
+  // One of the program's windows. The services take a window found by its handle, so none of
+  // them meets a handle that names none.
+  struct Window;
+  // Null for a handle that names no window.
+  Window* find(int32_t handle) const;
+
+  // The services; results as the kernel answers them (a handle, 0, or a negative error).
   int32_t create(std::string_view title, std::string_view subtitle);
   int32_t attach(std::string_view title, std::string_view subtitle);
-  int32_t set_title(int32_t handle, std::string_view title);
-  int32_t begin(int32_t handle);
-  int32_t clear(int32_t handle, uint32_t pixel);
-  int32_t fill_rect(int32_t handle, int32_t x, int32_t y, int32_t w, int32_t h, uint32_t pixel);
-  int32_t outline_rect(int32_t handle, int32_t x, int32_t y, int32_t w, int32_t h, uint32_t pixel);
-  int32_t draw_text(int32_t handle, int32_t x, int32_t y, uint32_t pixel, std::string_view text);
-  int32_t present(int32_t handle);
-  // The window's oldest pending event, left in the queue: 1 with *out filled, 0 for none.
+  void set_title(Window& w, std::string_view title);
+  void clear(Window& w, uint32_t pixel);
+  void fill_rect(Window& w, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t pixel);
+  void outline_rect(Window& w, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t pixel);
+  void draw_text(Window& w, int32_t x, int32_t y, uint32_t pixel, std::string_view text);
+  // 0, or err::kEIO when the run ends here (the frame limit, a screenshot not written).
+  int32_t present(Window& w);
+  // The window's oldest pending event, left in the queue: true with *out filled.
   // With wait, a real display waits for the user; headless there is nobody to wait for.
-  int32_t peek_event(int32_t handle, GuiEventRecord* out, bool wait);
-  void drop_event(int32_t handle);
-  int32_t content_size(int32_t handle, int32_t* width, int32_t* height);
-  int32_t set_continuous_redraw(int32_t handle, bool on);
-  int32_t font_metrics(int32_t handle, int32_t* width, int32_t* height);
-  int32_t warp_pointer(int32_t handle, int32_t x, int32_t y);
-  int32_t set_cursor_visible(int32_t handle, bool on);
+  bool peek_event(Window& w, GuiEvent* out, bool wait);
+  void drop_event(Window& w);
+  GuiSize content_size(const Window& w) const;
+  void set_continuous_redraw(Window& w, bool on);
+  // The glyph width and height of the font text is drawn in.
+  GuiSize font_metrics(const Window& w) const;
+  // 0, or err::kEINVAL for a window that is not the one shown.
+  int32_t warp_pointer(Window& w, int32_t x, int32_t y);
+  void set_cursor_visible(Window& w, bool on);
 
-  bool valid(int32_t handle) const { return window(handle) != nullptr; }
   // True while a real window is on screen (or a VNC server serves it): sleeping then takes
   // real time.
   bool showing_window() const;
@@ -93,7 +97,7 @@ class Compositor {
   // named. Returns what the user should hear; *failed when a screenshot could not be written.
   std::vector<std::string> finish_screenshots(bool* failed);
   // Input as if the user had made it, for the shown window.
-  void inject_event(const GuiEventRecord& event);
+  void inject_event(const GuiEvent& event);
   // Keeps every event the program takes from the shown window, with the frame it took it in:
   // played back as a scenario, the same events reach the program in the same frames.
   void set_recording(bool on) { recording_ = on; }
@@ -102,17 +106,14 @@ class Compositor {
   const std::vector<ScenarioEvent>& received() const { return received_; }
 
  private:
-  struct Window;
-
-  Window* window(int32_t handle) const;
   int32_t open_window(int32_t handle, std::string_view title, std::string_view subtitle);
   bool prepare_font();
   void release_scenario_events();
   void pump_display(int timeout_ms);
-  void queue(Window& w, const GuiEventRecord& event, bool merge_motion, bool by_program = false);
+  void queue(Window& w, const GuiEvent& event, bool merge_motion, bool by_program = false);
   bool save_screenshot(const Surface& picture, uint32_t frame);
   int32_t host_failure(const std::string& message);
-  void end_run(int32_t status, std::string message);
+  void end_run(RunStop::Cause cause, std::string message);
 
   GuiConfig config_;
   EndRun end_run_;

@@ -33,7 +33,7 @@ class Display {
   virtual bool wants_picture() { return false; }
   // Turns the user's input since the last call into events; the list is reused from call to
   // call. Waits up to timeout_ms for the first one when asked to.
-  virtual const std::vector<GuiEventRecord>& pump(int timeout_ms = 0) = 0;
+  virtual const std::vector<GuiEvent>& pump(int timeout_ms = 0) = 0;
   // The user closed the display, which ends the run.
   virtual bool closed() const { return false; }
   // Closed by something other than the user: another program destroyed the window.

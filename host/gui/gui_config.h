@@ -13,9 +13,6 @@ namespace nuv {
 // still shows whole.
 inline constexpr const char* kDefaultFontPath = "/usr/share/consolefonts/Lat15-Fixed14.psf.gz";
 
-// Content sizes above this are refused: every window holds two buffers of this many pixels.
-inline constexpr int32_t kMaxContentSide = 4096;
-
 struct GuiConfig {
   // Auto is resolved by the runner (host/gui/sdl_display.h); the compositor treats it as
   // Headless.

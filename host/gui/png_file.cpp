@@ -9,7 +9,7 @@
 #include <memory>
 #include <vector>
 
-#include "host/emu/replaced_file.h"
+#include "host/base/replaced_file.h"
 
 namespace nuv {
 namespace {

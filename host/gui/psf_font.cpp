@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "host/emu/regular_file.h"
+#include "host/base/regular_file.h"
 
 namespace nuv {
 namespace {

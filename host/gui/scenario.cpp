@@ -3,8 +3,7 @@
 #include <algorithm>
 #include <nlohmann/json.hpp>
 
-#include "host/emu/regular_file.h"
-#include "host/gui/gui_config.h"
+#include "host/base/regular_file.h"
 
 namespace nuv {
 namespace {
@@ -42,8 +41,11 @@ std::pair<int32_t, int32_t> pair_of(const json& v, const std::string& where, int
           static_cast<int32_t>(integer(v[1], where + "[1]", min, max))};
 }
 
-constexpr std::pair<const char*, int32_t> kNamedKeys[] = {
-    {"Escape", kKeyEscape}, {"Enter", 13}, {"Tab", 9}, {"Backspace", 8}, {"Space", 32}};
+constexpr std::pair<const char*, int32_t> kNamedKeys[] = {{"Escape", GUI_KEY_ESCAPE},
+                                                          {"Enter", GUI_KEY_ENTER},
+                                                          {"Tab", GUI_KEY_TAB},
+                                                          {"Backspace", GUI_KEY_BACKSPACE},
+                                                          {"Space", GUI_KEY_SPACE}};
 
 int32_t key_code(const json& v, const std::string& where) {
   if (v.is_number_integer()) return int32(v, where);
@@ -116,18 +118,14 @@ Scenario parse_document(const json& doc) {
       std::string where = "fail[" + std::to_string(i) + "]";
       if (!f[i].is_string()) fail(where, "must be a name");
       std::string name = f[i].get<std::string>();
-      if (name == "gui_create") {
-        s.fail_create = true;
-      } else if (name == "gui_attach") {
-        s.fail_attach = true;
-      } else if (name == "redraw_off") {
-        s.fail_redraw_off = true;
-      } else if (name == "content_size") {
-        s.fail_content_size = true;
-      } else {
-        fail(where,
-             "unknown failure \"" + name + "\" (gui_create, gui_attach, redraw_off, content_size)");
+      if (find_injected_failure(name) == nullptr) {
+        std::string known;
+        for (const InjectedFailure& kind : kInjectedFailures) {
+          known += (known.empty() ? "" : ", ") + std::string(kind.name);
+        }
+        fail(where, "unknown failure \"" + name + "\" (" + known + ")");
       }
+      s.fail.push_back(name);
     }
   }
   if (doc.contains("report_size")) {
@@ -162,6 +160,13 @@ Scenario parse_document(const json& doc) {
 
 }  // namespace
 
+const InjectedFailure* find_injected_failure(std::string_view name) {
+  for (const InjectedFailure& kind : kInjectedFailures) {
+    if (name == kind.name) return &kind;
+  }
+  return nullptr;
+}
+
 Scenario parse_scenario(std::string_view json_text) {
   json doc = json::parse(json_text, nullptr, false);
   if (doc.is_discarded()) throw ScenarioError("not valid JSON");
@@ -173,7 +178,7 @@ json recorded_scenario(const std::vector<ScenarioEvent>& events, int32_t width, 
   json list = json::array();
   for (const ScenarioEvent& e : events) {
     json entry{{"frame", e.frame}};
-    if (e.event.type == kEventPointer) {
+    if (e.event.type == GUI_EVENT_POINTER) {
       entry["pointer"] = {{"x", e.event.word1}, {"y", e.event.word2}, {"buttons", e.event.word3}};
     } else {
       int32_t code = e.event.word1;
@@ -204,14 +209,6 @@ Scenario load_scenario(const std::filesystem::path& path) {
   } catch (const ScenarioError& e) {
     throw ScenarioError(path.string() + ": " + e.what());
   }
-}
-
-GuiConfig with_scenario(GuiConfig config, Scenario scenario) {
-  if (scenario.width) config.width = *scenario.width;
-  if (scenario.height) config.height = *scenario.height;
-  if (scenario.frame_limit) config.frame_limit = *scenario.frame_limit;
-  config.scenario = std::move(scenario);
-  return config;
 }
 
 }  // namespace nuv

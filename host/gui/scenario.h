@@ -17,8 +17,9 @@
 // Frame N is what the program does after its N-th gui_present, counting from 0: an event of
 // frame N is pending from then on, so the program sees it in the drain before it presents
 // frame N; the screenshot of frame N is the picture that present shows. A key is a number, a
-// single character, or one of "Escape", "Enter", "Tab", "Backspace", "Space". "report_size" is
-// what gui_get_content_size answers instead of the real size (the drawing area keeps its size).
+// single character, or one of "Escape", "Enter", "Tab", "Backspace", "Space". "fail" names
+// failures of kInjectedFailures. "report_size" is what gui_get_content_size answers instead of
+// the real size (the drawing area keeps its size).
 #pragma once
 
 #include <cstdint>
@@ -30,6 +31,7 @@
 #include <string_view>
 #include <vector>
 
+#include "abi/services.h"
 #include "host/gui/gui_event.h"
 
 namespace nuv {
@@ -39,18 +41,33 @@ class ScenarioError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// A failure a scenario can inject: the service answers -5 (EIO) before the compositor is asked.
+struct InjectedFailure {
+  const char* name;  // in the scenario's "fail" list
+  uint32_t service;
+  bool only_switching_off;  // only the calls that switch the service's flag off
+};
+inline constexpr InjectedFailure kInjectedFailures[] = {
+    {"gui_create", SVC_gui_create, false},
+    {"gui_attach", SVC_gui_attach, false},
+    {"redraw_off", SVC_gui_set_continuous_redraw, true},
+    {"content_size", SVC_gui_get_content_size, false},
+};
+// Null for a name no failure has.
+const InjectedFailure* find_injected_failure(std::string_view name);
+
+// Content sizes above this are refused: every window holds two buffers of this many pixels.
+inline constexpr int32_t kMaxContentSide = 4096;
+
 struct ScenarioEvent {
   uint32_t frame = 0;
-  GuiEventRecord event;
+  GuiEvent event{};
 };
 
 struct Scenario {
   std::optional<int32_t> width;
   std::optional<int32_t> height;
-  bool fail_create = false;
-  bool fail_attach = false;
-  bool fail_redraw_off = false;
-  bool fail_content_size = false;
+  std::vector<std::string> fail;  // names of kInjectedFailures
   std::optional<std::pair<int32_t, int32_t>> report_size;
   std::vector<ScenarioEvent> events;  // in frame order; the file's order within a frame
   std::vector<uint32_t> screenshots;  // ascending, no repeats

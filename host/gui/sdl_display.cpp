@@ -49,27 +49,23 @@ void catch_x_errors(::Display* display) {
   ::dlclose(x11);
 }
 
-constexpr int32_t kButtonLeft = 1;
-constexpr int32_t kButtonRight = 2;
-constexpr int32_t kButtonMiddle = 4;
-
 int32_t button_bit(uint8_t sdl_button) {
   switch (sdl_button) {
     case SDL_BUTTON_LEFT:
-      return kButtonLeft;
+      return GUI_BUTTON_LEFT;
     case SDL_BUTTON_RIGHT:
-      return kButtonRight;
+      return GUI_BUTTON_RIGHT;
     case SDL_BUTTON_MIDDLE:
-      return kButtonMiddle;
+      return GUI_BUTTON_MIDDLE;
     default:
       return 0;
   }
 }
 
 int32_t buttons_of(uint32_t sdl_state) {
-  return ((sdl_state & SDL_BUTTON_LMASK) ? kButtonLeft : 0) |
-         ((sdl_state & SDL_BUTTON_RMASK) ? kButtonRight : 0) |
-         ((sdl_state & SDL_BUTTON_MMASK) ? kButtonMiddle : 0);
+  return ((sdl_state & SDL_BUTTON_LMASK) ? GUI_BUTTON_LEFT : 0) |
+         ((sdl_state & SDL_BUTTON_RMASK) ? GUI_BUTTON_RIGHT : 0) |
+         ((sdl_state & SDL_BUTTON_MMASK) ? GUI_BUTTON_MIDDLE : 0);
 }
 
 // Set by start_video, which every path to a window takes first.
@@ -174,7 +170,7 @@ void SdlDisplay::show(const Surface& picture) {
   sdl().UpdateWindowSurface(window_);
 }
 
-const std::vector<GuiEventRecord>& SdlDisplay::pump(int timeout_ms) {
+const std::vector<GuiEvent>& SdlDisplay::pump(int timeout_ms) {
   events_.clear();
   SDL_Event e;
   bool have =

@@ -32,7 +32,7 @@ class SdlDisplay : public Display {
 
   void set_title(const std::string& title) override;
   void show(const Surface& picture) override;
-  const std::vector<GuiEventRecord>& pump(int timeout_ms = 0) override;
+  const std::vector<GuiEvent>& pump(int timeout_ms = 0) override;
   // The user closed the window, or another program destroyed it (then lost() too).
   bool closed() const override { return closed_; }
   bool lost() const override { return lost_; }
@@ -45,7 +45,7 @@ class SdlDisplay : public Display {
   bool closed_ = false;
   bool lost_ = false;
   bool exposed_ = false;
-  std::vector<GuiEventRecord> events_;
+  std::vector<GuiEvent> events_;
   const Surface* last_ = nullptr;
 };
 

@@ -226,7 +226,7 @@ void VncDisplay::show(const Surface& picture) {
   wake();
 }
 
-const std::vector<GuiEventRecord>& VncDisplay::pump(int timeout_ms) {
+const std::vector<GuiEvent>& VncDisplay::pump(int timeout_ms) {
   input_.take(events_, timeout_ms);
   return events_;
 }

@@ -64,7 +64,7 @@ class VncDisplay : public Display {
   void show(const Surface& picture) override;
   bool watched() const override { return viewers_.load() > 0; }
   bool wants_picture() override { return joined_.exchange(false); }
-  const std::vector<GuiEventRecord>& pump(int timeout_ms = 0) override;
+  const std::vector<GuiEvent>& pump(int timeout_ms = 0) override;
   // Viewers draw their own pointer.
   void set_cursor_visible(bool) override {}
   bool warp_pointer(int32_t, int32_t) override { return false; }
@@ -100,7 +100,7 @@ class VncDisplay : public Display {
   bool title_changed_ = false;
 
   ViewerInput input_;
-  std::vector<GuiEventRecord> events_;
+  std::vector<GuiEvent> events_;
   std::atomic<int32_t> viewers_{0};
   std::atomic<bool> joined_{false};
   std::atomic<bool> stopping_{false};

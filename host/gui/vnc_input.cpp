@@ -54,12 +54,13 @@ int32_t vnc_key_code(uint32_t keysym, bool ctrl) {
 }
 
 int32_t vnc_buttons(int32_t mask) {
-  return ((mask & 1) ? 1 : 0) | ((mask & 4) ? 2 : 0) | ((mask & 2) ? 4 : 0);
+  return ((mask & 1) ? GUI_BUTTON_LEFT : 0) | ((mask & 4) ? GUI_BUTTON_RIGHT : 0) |
+         ((mask & 2) ? GUI_BUTTON_MIDDLE : 0);
 }
 
-void ViewerInput::push(const GuiEventRecord& event) {
-  if (event.type == kEventPointer && !pending_.empty() && pending_.back().type == kEventPointer &&
-      pending_.back().word3 == event.word3) {
+void ViewerInput::push(const GuiEvent& event) {
+  if (event.type == GUI_EVENT_POINTER && !pending_.empty() &&
+      pending_.back().type == GUI_EVENT_POINTER && pending_.back().word3 == event.word3) {
     pending_.back() = event;
   } else if (pending_.size() < kMaxPending) {
     pending_.push_back(event);
@@ -99,7 +100,7 @@ void ViewerInput::gone(ViewerState& viewer) {
   push(pointer_event(viewer.x, viewer.y, 0));
 }
 
-void ViewerInput::take(std::vector<GuiEventRecord>& out, int timeout_ms) {
+void ViewerInput::take(std::vector<GuiEvent>& out, int timeout_ms) {
   out.clear();
   std::unique_lock lock(mutex_);
   if (pending_.empty() && timeout_ms > 0) {

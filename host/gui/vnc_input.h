@@ -51,18 +51,18 @@ class ViewerInput {
 
   // Moves what is pending into `out` (cleared first), waiting up to timeout_ms for the first
   // event when there is none.
-  void take(std::vector<GuiEventRecord>& out, int timeout_ms);
+  void take(std::vector<GuiEvent>& out, int timeout_ms);
   // Ends a wait in take at once (the display is going away).
   void interrupt();
 
  private:
-  void push(const GuiEventRecord& event);
+  void push(const GuiEvent& event);
 
   const int32_t width_;
   const int32_t height_;
   std::mutex mutex_;
   std::condition_variable arrived_;
-  std::deque<GuiEventRecord> pending_;
+  std::deque<GuiEvent> pending_;
   bool interrupted_ = false;
 };
 

@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "host/abi/errors.h"
-#include "runtime/kernel_services.h"
+#include "abi/services.h"
+#include "host/base/guest_errors.h"
 
 namespace nuv {
 

@@ -4,187 +4,131 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
-#include <vector>
 
-#include "host/abi/errors.h"
+#include "abi/open_flags.h"
 #include "host/kernel/kernel.h"
-#include "host/kernel/service_table.h"
+#include "host/kernel/service_handlers.h"
 #include "host/kernel/whole_file.h"
-#include "runtime/fcntl.h"
 
 namespace nuv {
 namespace {
 
-// One call moves at most this much; callers loop on short counts as they must anyway.
-constexpr size_t kMaxTransfer = 1u << 20;
-// writefile holds the whole file at once.
-constexpr size_t kMaxWholeFile = 64u << 20;
-
-int32_t as_int(uint32_t v) { return static_cast<int32_t>(v); }
-
-// Reads a guest path: err::kEFAULT for a bad pointer, err::kENAMETOOLONG for a path longer
-// than any the root takes.
-int32_t read_path(Kernel& k, uint32_t addr, std::string& out) {
-  auto path = k.memory().read_string(addr, RootFs::kMaxPath);
-  if (path) {
-    out = std::move(*path);
-    return 0;
-  }
-  // Readable all the way yet unterminated within the limit: too long, not a bad pointer.
-  constexpr size_t kTooLong = RootFs::kMaxPath + 1;
-  if (k.memory().run_length(addr, kTooLong, kRead) == kTooLong) return err::kENAMETOOLONG;
-  return err::kEFAULT;
-}
-
-// Reads a guest path and finds the directory that holds its last component.
-int32_t guest_entry(Kernel& k, uint32_t addr, bool follow_last, RootFs::Entry& entry) {
-  std::string path;
-  if (int32_t rc = read_path(k, addr, path); rc < 0) return rc;
-  return k.fs().locate(path, follow_last, entry);
-}
-
 int32_t host_result(int rc) { return rc < 0 ? err::from_host_errno(errno) : 0; }
 
-// The descriptor of a read or write (fd, buffer, count) and how many bytes of the buffer the
-// kernel may use with `perms`: none is kEFAULT, unless none were asked for.
-int32_t transfer(Kernel& k, const Slots& s, uint32_t perms, OpenFile*& file, size_t& n) {
-  file = k.files().get(as_int(s[0]));
-  if (file == nullptr) return err::kEBADF;
-  if (as_int(s[2]) < 0) return err::kEINVAL;
-  n = k.memory().run_length(s[1], std::min<size_t>(s[2], kMaxTransfer), perms);
-  if (n == 0 && s[2] != 0) return err::kEFAULT;
-  return 0;
+// The directory that holds a path's last component, and that component.
+ErrorOr<RootFs::Entry> entry_of(Kernel& k, std::string_view path, bool follow_last) {
+  RootFs::Entry entry;
+  int32_t rc = k.fs().locate(path, follow_last, entry);
+  if (rc < 0) return static_cast<err::Error>(rc);
+  return entry;
 }
 
-}  // namespace
-
-int32_t svc_write(Kernel& k, const Slots& s) {
-  OpenFile* file = nullptr;
-  size_t n = 0;
-  if (int32_t rc = transfer(k, s, kRead, file, n); rc < 0) return rc;
-  std::vector<uint8_t> bytes(n);
-  if (!k.memory().copy_in(s[1], bytes.data(), n)) return err::kEFAULT;
-  return file->write(bytes.data(), n);
-}
-
-int32_t svc_read(Kernel& k, const Slots& s) {
-  OpenFile* file = nullptr;
-  size_t n = 0;
-  // Only as much as the guest can take is read, so nothing read is ever lost.
-  if (int32_t rc = transfer(k, s, kWrite, file, n); rc < 0) return rc;
-  std::vector<uint8_t> bytes(n);
-  int32_t got = file->read(bytes.data(), n);
-  if (got > 0 && !k.memory().copy_out(s[1], bytes.data(), static_cast<size_t>(got))) {
-    return err::kEFAULT;
-  }
-  return got;
-}
-
-int32_t svc_open(Kernel& k, const Slots& s) {
-  std::string path;
-  if (int32_t rc = read_path(k, s[0], path); rc < 0) return rc;
-  uint32_t flags = s[1];
+// The host's open(2) flags for the program's, or nullopt for an access mode there is none of.
+std::optional<int> host_open_flags(uint32_t flags) {
   int oflags = 0;
-  bool readable = true, writable = false;
   switch (flags & NUVRELOS_O_ACCMODE) {
     case NUVRELOS_O_RDONLY:
-      oflags |= O_RDONLY;
+      oflags = O_RDONLY;
       break;
     case NUVRELOS_O_WRONLY:
-      oflags |= O_WRONLY;
-      readable = false;
-      writable = true;
+      oflags = O_WRONLY;
       break;
     case NUVRELOS_O_RDWR:
-      oflags |= O_RDWR;
-      writable = true;
+      oflags = O_RDWR;
       break;
     default:
-      return err::kEINVAL;
+      return std::nullopt;
   }
   if (flags & NUVRELOS_O_CREAT) oflags |= O_CREAT;
   if (flags & NUVRELOS_O_EXCL) oflags |= O_EXCL;
   if (flags & NUVRELOS_O_TRUNC) oflags |= O_TRUNC;
   if (flags & NUVRELOS_O_APPEND) oflags |= O_APPEND;
+  return oflags;
+}
+
+}  // namespace
+
+int32_t svc_write(Kernel&, Fd fd, const GuestBytesIn<3>& data, Count) {
+  return fd->write(data.bytes.data(), data.bytes.size());
+}
+
+// Only as much as the guest can take is read, so nothing read is ever lost.
+int32_t svc_read(Kernel&, Fd fd, GuestBytesOut<3>& data, Count) {
+  int32_t got = fd->read(data.buffer().data(), data.buffer().size());
+  if (got < 0) return got;
+  TRY(data.put(static_cast<size_t>(got)));
+  return got;
+}
+
+int32_t svc_open(Kernel& k, const GuestPath& path, Bits flags, Bits) {
+  std::optional<int> oflags = host_open_flags(flags);
+  if (!oflags) return err::kEINVAL;
+  int access = *oflags & O_ACCMODE;
   // Opened without blocking, so a FIFO or device someone left in the root cannot hang the
   // host; the guest's reads and writes block as usual afterwards.
-  int fd = k.fs().open(path, oflags | O_NONBLOCK, 0644);
+  int fd = k.fs().open(path, *oflags | O_NONBLOCK, 0644);
   if (fd < 0) return fd;
   ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-  return k.files().add(std::make_shared<HostFile>(fd, readable, writable));
+  return k.files().add(std::make_shared<HostFile>(fd, access != O_WRONLY, access != O_RDONLY));
 }
 
-int32_t svc_close(Kernel& k, const Slots& s) { return k.files().close(as_int(s[0])); }
+int32_t svc_close(Kernel& k, Fd fd) { return k.files().close(fd.number); }
 
-int32_t svc_writefile(Kernel& k, const Slots& s) {
-  RootFs::Entry entry;
-  if (int32_t rc = guest_entry(k, s[0], true, entry); rc < 0) return rc;
+int32_t svc_writefile(Kernel& k, const GuestPath& path, const GuestWholeIn<3>& data, Count) {
+  RootFs::Entry entry = TRY(entry_of(k, path, true));
   if (entry.name.empty()) return err::kEISDIR;
-  if (s[2] > kMaxWholeFile) return err::kENOSPC;
-  std::vector<uint8_t> bytes(s[2]);
-  if (!k.memory().copy_in(s[1], bytes.data(), bytes.size())) return err::kEFAULT;
-  return replace_whole_file(entry.dir->get(), entry.name, bytes, k.config().write_through_links);
+  return replace_whole_file(entry.dir->get(), entry.name, data.bytes,
+                            k.config().write_through_links);
 }
 
-int32_t svc_mkdir(Kernel& k, const Slots& s) {
-  RootFs::Entry entry;
-  if (int32_t rc = guest_entry(k, s[0], false, entry); rc < 0) return rc;
+int32_t svc_mkdir(Kernel& k, const GuestPath& path) {
+  RootFs::Entry entry = TRY(entry_of(k, path, false));
   if (entry.name.empty()) return err::kEEXIST;
   return host_result(::mkdirat(entry.dir->get(), entry.name.c_str(), 0755));
 }
 
-int32_t svc_unlink(Kernel& k, const Slots& s) {
-  RootFs::Entry entry;
-  if (int32_t rc = guest_entry(k, s[0], false, entry); rc < 0) return rc;
+int32_t svc_unlink(Kernel& k, const GuestPath& path) {
+  RootFs::Entry entry = TRY(entry_of(k, path, false));
   if (entry.name.empty()) return err::kEISDIR;
   return host_result(::unlinkat(entry.dir->get(), entry.name.c_str(), 0));
 }
 
-int32_t svc_rmdir(Kernel& k, const Slots& s) {
-  RootFs::Entry entry;
-  if (int32_t rc = guest_entry(k, s[0], false, entry); rc < 0) return rc;
+int32_t svc_rmdir(Kernel& k, const GuestPath& path) {
+  RootFs::Entry entry = TRY(entry_of(k, path, false));
   // The root stays; "d/." and the like name a directory by itself, as rmdir refuses on Linux.
   if (entry.name.empty()) return entry.dir_is_root ? err::kEACCES : err::kEINVAL;
   return host_result(::unlinkat(entry.dir->get(), entry.name.c_str(), AT_REMOVEDIR));
 }
 
-int32_t svc_chdir(Kernel& k, const Slots& s) {
-  std::string path;
-  if (int32_t rc = read_path(k, s[0], path); rc < 0) return rc;
-  return k.fs().chdir(path);
-}
+int32_t svc_chdir(Kernel& k, const GuestPath& path) { return k.fs().chdir(path); }
 
-int32_t svc_getcwd(Kernel& k, const Slots& s) {
+int32_t svc_getcwd(Kernel& k, GuestStringOut<2>& buffer, Count) {
   std::string cwd = k.fs().cwd();
-  if (s[1] < cwd.size() + 1) return err::kERANGE;
-  if (!k.memory().copy_out(s[0], cwd.c_str(), cwd.size() + 1)) return err::kEFAULT;
+  TRY(buffer.put(cwd));
   return static_cast<int32_t>(cwd.size() + 1);
 }
 
-int32_t svc_lseek(Kernel& k, const Slots& s) {
-  OpenFile* file = k.files().get(as_int(s[0]));
-  if (file == nullptr) return err::kEBADF;
-  return file->seek(as_int(s[1]), as_int(s[2]));
-}
+int32_t svc_lseek(Kernel&, Fd fd, Int offset, Int origin) { return fd->seek(offset, origin); }
 
-int32_t svc_pipe(Kernel& k, const Slots& s) {
-  if (k.memory().run_length(s[0], 8, kWrite) < 8) return err::kEFAULT;
+int32_t svc_pipe(Kernel& k, GuestOut<NuvrelosFdPair>& fds) {
   auto pipe = std::make_shared<PipeBuffer>();
-  int32_t fds[2];
-  fds[0] = k.files().add(std::make_shared<PipeEnd>(pipe, false));
-  if (fds[0] < 0) return fds[0];
-  fds[1] = k.files().add(std::make_shared<PipeEnd>(pipe, true));
-  if (fds[1] < 0) {
-    k.files().close(fds[0]);
-    return fds[1];
+  NuvrelosFdPair pair{};
+  pair.read_end = k.files().add(std::make_shared<PipeEnd>(pipe, false));
+  if (pair.read_end < 0) return pair.read_end;
+  pair.write_end = k.files().add(std::make_shared<PipeEnd>(pipe, true));
+  ErrorOr<void> stored =
+      pair.write_end < 0 ? static_cast<err::Error>(pair.write_end) : fds.put(pair);
+  if (stored.is_error()) {
+    // Nothing of a pipe the program cannot learn about stays open.
+    k.files().close(pair.read_end);
+    if (pair.write_end >= 0) k.files().close(pair.write_end);
+    return stored.error();
   }
-  k.memory().copy_out(s[0], fds, sizeof fds);
   return 0;
 }
 
-int32_t svc_dup(Kernel& k, const Slots& s) { return k.files().dup(as_int(s[0])); }
+int32_t svc_dup(Kernel& k, Fd fd) { return k.files().dup(fd.number); }
 
-int32_t svc_dup2(Kernel& k, const Slots& s) { return k.files().dup2(as_int(s[0]), as_int(s[1])); }
+int32_t svc_dup2(Kernel& k, Fd fd, Int target) { return k.files().dup2(fd.number, target); }
 
 }  // namespace nuv

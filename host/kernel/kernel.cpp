@@ -6,10 +6,9 @@
 #include <csignal>
 #include <cstdio>
 
-#include "host/abi/errors.h"
+#include "host/base/guest_errors.h"
 #include "host/gui/compositor.h"
 #include "host/kernel/service_table.h"
-#include "host/kernel/trace.h"
 
 namespace nuv {
 namespace {
@@ -29,23 +28,21 @@ Kernel::Kernel(GuestMemory& memory, KernelConfig config)
   files_.install(0, in);
   files_.install(1, out);
   files_.install(2, out);
-  compositor_ = std::make_unique<Compositor>(
-      config_.gui,
-      [this](int32_t status, std::string message) { end_run(status, std::move(message)); });
+  compositor_ =
+      std::make_unique<Compositor>(config_.gui, [this](RunStop stop) { end_run(std::move(stop)); });
   compositor_->set_stop_check([this] { return stop_request_.raised(); });
   script_failures(config_.gui.scenario);
 }
 
 // A scenario's failures are scripted answers, like a test's: the compositor never sees them.
 void Kernel::script_failures(const Scenario& scenario) {
-  auto fail = [](ServiceCall&) -> std::optional<int32_t> { return err::kEIO; };
-  if (scenario.fail_create) script(SVC_gui_create, fail);
-  if (scenario.fail_attach) script(SVC_gui_attach, fail);
-  if (scenario.fail_content_size) script(SVC_gui_get_content_size, fail);
-  if (scenario.fail_redraw_off) {
-    script(SVC_gui_set_continuous_redraw, [](ServiceCall& call) -> std::optional<int32_t> {
-      if (call.slots[1] == 0) return err::kEIO;
-      return std::nullopt;
+  for (const std::string& name : scenario.fail) {
+    const InjectedFailure* kind = find_injected_failure(name);
+    if (kind == nullptr) continue;
+    bool only_off = kind->only_switching_off;
+    script(kind->service, [only_off](ServiceCall& call) -> std::optional<int32_t> {
+      if (only_off && call.slots[1] != 0) return std::nullopt;
+      return err::kEIO;
     });
   }
 }
@@ -87,15 +84,10 @@ void Kernel::set_exited(int32_t status) {
   if (stop_cpu) stop_cpu();
 }
 
-void Kernel::end_by_signal(int signal) {
-  if (ended_by_signal_ != 0) return;
-  set_exited(128 + signal);
-  ended_by_signal_ = signal;
-}
-
-void Kernel::end_run(int32_t status, std::string message) {
-  end_message_ = std::move(message);
-  set_exited(status);
+void Kernel::end_run(RunStop stop) {
+  if (stopped_) return;
+  stopped_ = std::move(stop);
+  set_exited(0);
 }
 
 int32_t Kernel::dispatch(uint32_t number, const Slots& slots) {
@@ -103,29 +95,34 @@ int32_t Kernel::dispatch(uint32_t number, const Slots& slots) {
   call.seq = ++seq_;
   call.number = number;
   call.slots = slots;
-  const ServiceInfo* info = find_service(number);
-  bool decode = decoding_ || !observers_.empty();
-  if (decode) decode_arguments(memory_, info, call);
-  call.result = run_handler(info, call);
-  if (decode) decode_results(memory_, info, call);
+  call.result = answer(find_service(number), call, decoding_ || !observers_.empty());
   if (recording_) calls_.push_back(call);
   for (const auto& observer : observers_) observer(call);
   return call.result;
 }
 
-int32_t Kernel::run_handler(const ServiceInfo* info, ServiceCall& call) {
+int32_t Kernel::answer(const ServiceInfo* info, ServiceCall& call, bool show) {
+  ServiceCall* shown = show ? &call : nullptr;
   Slots slots = call.slots;
   if (!scripts_.empty()) {
     auto it = scripts_.find(call.number);
     if (it != scripts_.end()) {
       // The script may change the slots the handler sees; the record keeps the guest's.
       ServiceCall scripted = call;
-      if (auto answer = it->second(scripted)) return *answer;
+      if (auto result = it->second(scripted)) {
+        if (show && info) info->show(*this, call.slots, call);
+        return *result;
+      }
       slots = scripted.slots;
     }
   }
-  if (info == nullptr) return err::kENOSYS;
-  return info->handler(*this, slots);
+  if (info != nullptr && info->serve != nullptr) return info->serve(*this, slots, shown);
+  // Nothing serves the number: the arguments are only shown, as they would have been read.
+  if (show && info) info->show(*this, slots, call);
+  if (show && !info) {
+    for (size_t i = 0; i < slots.size(); ++i) call.args[i] = decoded::Hex{slots[i]};
+  }
+  return err::kENOSYS;
 }
 
 }  // namespace nuv

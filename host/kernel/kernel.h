@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "host/base/run_stop.h"
 #include "host/emu/guest_memory.h"
 #include "host/gui/gui_config.h"
 #include "host/kernel/descriptors.h"
@@ -38,10 +39,9 @@ struct KernelConfig {
   bool write_through_links = false;
 };
 
-// A test's answer for a service: change the call's slots and return nullopt to let the real
-// handler run on them, or return a result to skip the handler.
+// A test's answer for a service, asked before any argument is read: change the call's slots
+// and return nullopt to let the real handler run on them, or return a result to skip it.
 using Script = std::function<std::optional<int32_t>(ServiceCall& call)>;
-using CallObserver = std::function<void(const ServiceCall& call)>;
 
 class Kernel {
  public:
@@ -57,7 +57,7 @@ class Kernel {
   void set_recording(bool on) { recording_ = on; }
   const std::vector<ServiceCall>& calls() const { return calls_; }
   void clear_calls() { calls_.clear(); }
-  // Fill ServiceCall::args with the decoded strings and records.
+  // Fill ServiceCall::args with what the argument readers read and the handler stored.
   void set_decoding(bool on) { decoding_ = on; }
   // Observers see every call after it completed (the trace writers).
   void add_observer(CallObserver observer);
@@ -65,23 +65,24 @@ class Kernel {
   void script(uint32_t number, Script script);
   void clear_scripts() { scripts_.clear(); }
 
-  // Process end, as requested through the exit service.
+  // Process end: through the exit service (exit_status), or stopped for a reason of the
+  // host (stopped()).
   bool exited() const { return exited_; }
   int32_t exit_status() const { return exit_status_; }
+  const std::optional<RunStop>& stopped() const { return stopped_; }
   void set_exited(int32_t status);
   void reset_exit() {
     exited_ = false;
-    ended_by_signal_ = 0;
+    stopped_.reset();
   }
   // Asked by a handler to stop the CPU after the current call (exit, frame limit).
   std::function<void()> stop_cpu;
-  // A handler that ends the run for a reason of the host (a scenario's frame limit) says why.
-  void end_run(int32_t status, std::string message);
-  // Ends the run as that signal would end a native process (status 128 + signal, nothing said):
-  // SIGPIPE when the reader of standard output went away. 0 while no signal ended it.
-  void end_by_signal(int signal);
-  int ended_by_signal() const { return ended_by_signal_; }
-  const std::string& end_message() const { return end_message_; }
+  // A handler that ends the run for a reason of the host (a scenario's frame limit) says why;
+  // the first reason stands.
+  void end_run(RunStop stop);
+  // Ends the run as that signal would end a native process, saying nothing: SIGPIPE when the
+  // reader of standard output went away.
+  void end_by_signal(int signal) { end_run(RunStop{RunStop::Cause::Signal, signal, ""}); }
   // The host error that lost console output (0: nothing was lost), and how many bytes.
   int output_error() const { return output_error_; }
   uint64_t output_lost() const { return output_lost_; }
@@ -101,7 +102,7 @@ class Kernel {
   void advance_clock(uint64_t us) { clock_us_ += us; }
 
  private:
-  int32_t run_handler(const ServiceInfo* info, ServiceCall& call);
+  int32_t answer(const ServiceInfo* info, ServiceCall& call, bool show);
   void script_failures(const Scenario& scenario);
   int32_t write_host_stdout(std::string_view bytes);
 
@@ -119,8 +120,7 @@ class Kernel {
   uint64_t seq_ = 0;
   bool exited_ = false;
   int32_t exit_status_ = 0;
-  int ended_by_signal_ = 0;
-  std::string end_message_;
+  std::optional<RunStop> stopped_;
   uint64_t clock_us_ = 0;
   int output_error_ = 0;
   uint64_t output_lost_ = 0;

@@ -10,7 +10,7 @@
 #include <deque>
 #include <stdexcept>
 
-#include "host/abi/errors.h"
+#include "host/base/guest_errors.h"
 
 namespace nuv {
 namespace {

@@ -19,7 +19,7 @@
 #include <string_view>
 #include <vector>
 
-#include "host/emu/unique_fd.h"
+#include "host/base/unique_fd.h"
 
 namespace nuv {
 

@@ -1,19 +1,24 @@
-// One kernel service call as the kernel saw it: its slots, its result, and each argument
-// decoded into a typed value, which the trace prints and the tests inspect.
+// One kernel service call as the kernel saw it: its slots, its result, and each argument as
+// the kernel read it (and what it stored), which the trace prints and the tests inspect.
 #pragma once
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <variant>
+
+#include "abi/gui_records.h"
+#include "abi/services.h"
 
 namespace nuv {
 
 using Slots = std::array<uint32_t, 3>;
 
-// What an argument slot held, decoded by the shape the service list gives it. A record or
-// string that could not be read from guest memory stays the number of its slot (Hex).
+// What an argument slot held, as the service's argument reader took it. An argument that was
+// not read (its memory could not be, or an earlier argument already failed the call) shows as
+// the number in its slot.
 namespace decoded {
 
 struct Signed {
@@ -29,30 +34,15 @@ struct Hex {
 struct Bytes {
   std::string bytes;
 };
-struct Color {
-  uint8_t r, g, b;
-};
-struct Rect {
-  int32_t x, y, w, h;
-  Color color;
-};
+// A text record and its string; nullopt: the string could not be read.
 struct Text {
-  int32_t x, y;
-  Color color;
-  std::optional<std::string> text;  // nullopt: the text pointer could not be read
-};
-struct Event {
-  int32_t type, word1, word2, word3, word4;
-};
-struct Size {
-  int32_t width, height;
-};
-struct FdPair {
-  int32_t read_end, write_end;
+  GuiText record;
+  std::optional<std::string> text;
 };
 
 // Signed, Unsigned and Hex are plain numbers: the slot says all there is.
-using Value = std::variant<Signed, Unsigned, Hex, Bytes, Color, Rect, Text, Event, Size, FdPair>;
+using Value = std::variant<Signed, Unsigned, Hex, Bytes, GuiColor, GuiRect, Text, GuiEvent, GuiSize,
+                           NuvrelosFdPair>;
 
 inline bool is_number(const Value& v) { return v.index() <= 2; }
 
@@ -63,9 +53,12 @@ struct ServiceCall {
   uint32_t number = 0;
   Slots slots{};
   int32_t result = 0;
-  // Filled only while decoding is on (a trace, or Kernel::set_decoding): before the handler
-  // with what the call passes, after it with what the call received.
+  // Filled only while decoding is on (a trace, or Kernel::set_decoding): what the call passed
+  // and, for what the kernel stores, what it stored.
   std::array<decoded::Value, 3> args{};
 };
+
+// Sees every call after it completed (the trace writers).
+using CallObserver = std::function<void(const ServiceCall& call)>;
 
 }  // namespace nuv

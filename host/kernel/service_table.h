@@ -1,54 +1,33 @@
-// The kernel's services as data, generated from the one service list: number, name, the
-// shape of each argument slot (for the trace), and the handler.
+// The kernel's services as data, generated from the one service list (abi/services.h): each
+// service's number, name, and how its call is served and shown (service_handlers.h).
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <span>
 
+#include "abi/services.h"
 #include "host/kernel/service_call.h"
-#include "runtime/kernel_services.h"
 
 namespace nuv {
 
 class Kernel;
 
-enum class Shape {
-  NONE,
-  INT,
-  HEX,
-  FD,
-  FLAG,
-  COUNT,
-  USEC,
-  STR,
-  PTR,
-  BUF_IN,
-  BUF_OUT,
-  COLOR,
-  RECT,
-  TEXT,
-  EVENT,
-  SIZE,
-  FDPAIR
-};
-
-using Handler = int32_t (*)(Kernel& kernel, const Slots& slots);
-
 struct ServiceInfo {
   uint32_t number;
   const char* name;
-  std::array<Shape, 3> shapes;
-  Handler handler;
+  // The slots the call uses, from the first: the trace's strace form shows these.
+  uint32_t arity;
+  // Reads the arguments and runs the handler; with `shown`, fills its args with what the
+  // readers read and the handler stored. Null for a number nothing serves yet.
+  int32_t (*serve)(Kernel& kernel, const Slots& slots, ServiceCall* shown);
+  // Only reads the arguments, to show them, for a call answered without its handler.
+  void (*show)(Kernel& kernel, const Slots& slots, ServiceCall& shown);
 };
 
 // Null for a number that names no service.
 const ServiceInfo* find_service(uint32_t number);
 std::span<const ServiceInfo> all_services();
-
-// One handler per service, defined in the *_services.cpp files.
-#define NUV_DECLARE_HANDLER(num, name, a, b, c) int32_t svc_##name(Kernel&, const Slots&);
-NUVRELOS_SERVICES(NUV_DECLARE_HANDLER)
-#undef NUV_DECLARE_HANDLER
+// Service numbers are below this.
+inline constexpr uint32_t kServiceNumbers = 256;
 
 }  // namespace nuv

@@ -7,7 +7,7 @@
 #include <atomic>
 #include <chrono>
 
-#include "host/emu/unique_fd.h"
+#include "host/base/unique_fd.h"
 
 namespace nuv {
 

@@ -1,6 +1,6 @@
-// The trace: what every service call passes and receives, decoded from guest memory into
-// typed values, and printed as JSON Lines or in the strace style. It wraps the dispatch;
-// handlers know nothing of it.
+// The trace: what every service call passes and receives, as the call's argument readers took
+// it (ServiceCall::args), printed as JSON Lines or in the strace style. It watches the
+// dispatch; handlers know nothing of it.
 #pragma once
 
 #include <cstdio>
@@ -8,17 +8,10 @@
 #include <string_view>
 #include <vector>
 
-#include "host/emu/guest_memory.h"
-#include "host/kernel/kernel.h"
 #include "host/kernel/service_call.h"
 #include "host/kernel/service_table.h"
 
 namespace nuv {
-
-// Before the handler: what the call passes (strings, input buffers, records).
-void decode_arguments(const GuestMemory& memory, const ServiceInfo* info, ServiceCall& call);
-// After the handler: what the call received (read buffers, events, sizes, descriptors).
-void decode_results(const GuestMemory& memory, const ServiceInfo* info, ServiceCall& call);
 
 // {"seq":..,"number":..,"name":..,"slots":[..],"decoded":[..],"result":..} and a newline.
 // Byte strings map each byte to the code point of the same value, so any bytes survive.
@@ -36,13 +29,12 @@ char* print_strace_line(char* at, const ServiceCall& call);
 // but those.
 class TraceFilter {
  public:
-  TraceFilter() : shown_(kTableSize, true) {}
+  TraceFilter() : shown_(kServiceNumbers, true) {}
   // Throws std::invalid_argument naming an unknown service.
   static TraceFilter parse(std::string_view list);
-  bool shows(uint32_t number) const { return number < kTableSize ? shown_[number] : others_; }
+  bool shows(uint32_t number) const { return number < kServiceNumbers ? shown_[number] : others_; }
 
  private:
-  static constexpr uint32_t kTableSize = 256;
   std::vector<bool> shown_;
   bool others_ = true;  // numbers that name no service
 };

@@ -4,7 +4,8 @@
 #include <cstring>
 #include <type_traits>
 
-#include "host/abi/errors.h"
+#include "host/base/guest_errors.h"
+#include "host/base/latin1.h"
 #include "host/kernel/trace.h"
 
 namespace nuv {
@@ -96,7 +97,7 @@ constexpr char kHexDigits[] = "0123456789abcdef";
 
 // The members of each record, named and in the order of the guest's record, for both printers.
 template <typename F>
-void each_member(const Rect& v, F&& member) {
+void each_member(const GuiRect& v, F&& member) {
   member("x", v.x);
   member("y", v.y);
   member("w", v.w);
@@ -105,13 +106,13 @@ void each_member(const Rect& v, F&& member) {
 }
 template <typename F>
 void each_member(const Text& v, F&& member) {
-  member("x", v.x);
-  member("y", v.y);
-  member("color", v.color);
+  member("x", v.record.x);
+  member("y", v.record.y);
+  member("color", v.record.color);
   member("text", v.text);
 }
 template <typename F>
-void each_member(const Event& v, F&& member) {
+void each_member(const GuiEvent& v, F&& member) {
   member("type", v.type);
   member("word1", v.word1);
   member("word2", v.word2);
@@ -119,7 +120,7 @@ void each_member(const Event& v, F&& member) {
   member("word4", v.word4);
 }
 template <typename F>
-void each_member(const Size& v, F&& member) {
+void each_member(const GuiSize& v, F&& member) {
   member("width", v.width);
   member("height", v.height);
 }
@@ -167,8 +168,8 @@ void json_string(Line& out, std::string_view bytes) {
     } else if (b < 0x80) {
       out += ch;
     } else {
-      out += static_cast<char>(0xC0 | (b >> 6));
-      out += static_cast<char>(0x80 | (b & 0x3F));
+      char utf8[2];
+      out += std::string_view(utf8, static_cast<size_t>(utf8_of_latin1(b, utf8) - utf8));
     }
   }
   out += '"';
@@ -207,7 +208,7 @@ class Members {
   bool first_ = true;
 };
 
-void json_color(Line& out, const Color& c) {
+void json_color(Line& out, const GuiColor& c) {
   out += "{\"r\":";
   out.number(c.r);
   out += ",\"g\":";
@@ -219,7 +220,7 @@ void json_color(Line& out, const Color& c) {
 
 // A string member that could not be read is null.
 void json_member(Line& out, int32_t v) { number(out, v); }
-void json_member(Line& out, const Color& v) { json_color(out, v); }
+void json_member(Line& out, const GuiColor& v) { json_color(out, v); }
 void json_member(Line& out, const std::optional<std::string>& v) {
   if (v) {
     json_string(out, *v);
@@ -237,9 +238,9 @@ void json_value(Line& out, const Value& value) {
           out += "null";  // a plain number is the slot itself, already in "slots"
         } else if constexpr (std::is_same_v<T, Bytes>) {
           json_string(out, v.bytes);
-        } else if constexpr (std::is_same_v<T, Color>) {
+        } else if constexpr (std::is_same_v<T, GuiColor>) {
           json_color(out, v);
-        } else if constexpr (std::is_same_v<T, FdPair>) {
+        } else if constexpr (std::is_same_v<T, NuvrelosFdPair>) {
           out += '[';
           number(out, v.read_end);
           out += ',';
@@ -273,7 +274,7 @@ void quote(Line& out, std::string_view bytes) {
   if (bytes.size() > kStraceStringLimit) out += "...";
 }
 
-void text_color(Line& out, const Color& c) {
+void text_color(Line& out, const GuiColor& c) {
   out += '#';
   for (uint8_t part : {c.r, c.g, c.b}) {
     out += kHexDigits[part >> 4];
@@ -283,7 +284,7 @@ void text_color(Line& out, const Color& c) {
 
 // A string member that could not be read shows as "?".
 void text_member(Line& out, int32_t v) { number(out, v); }
-void text_member(Line& out, const Color& v) { text_color(out, v); }
+void text_member(Line& out, const GuiColor& v) { text_color(out, v); }
 void text_member(Line& out, const std::optional<std::string>& v) {
   if (v) {
     quote(out, *v);
@@ -302,9 +303,9 @@ void text_value(Line& out, const Value& value) {
           hex(out, v.value);
         } else if constexpr (std::is_same_v<T, Bytes>) {
           quote(out, v.bytes);
-        } else if constexpr (std::is_same_v<T, Color>) {
+        } else if constexpr (std::is_same_v<T, GuiColor>) {
           text_color(out, v);
-        } else if constexpr (std::is_same_v<T, FdPair>) {
+        } else if constexpr (std::is_same_v<T, NuvrelosFdPair>) {
           out += '[';
           number(out, v.read_end);
           out += ", ";
@@ -377,10 +378,7 @@ char* print_strace_line(char* at, const ServiceCall& call) {
     number(out, call.number);
   }
   out += '(';
-  size_t used = 3;
-  if (info) {
-    while (used > 0 && info->shapes[used - 1] == Shape::NONE) --used;
-  }
+  size_t used = info ? info->arity : 3;
   for (size_t i = 0; i < used; ++i) {
     if (i) out += ", ";
     text_value(out, call.args[i]);

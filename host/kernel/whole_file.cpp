@@ -8,8 +8,8 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "host/abi/errors.h"
-#include "host/emu/unique_fd.h"
+#include "host/base/guest_errors.h"
+#include "host/base/unique_fd.h"
 
 namespace nuv {
 namespace {

@@ -4,12 +4,15 @@
 
 #include <atomic>
 #include <cinttypes>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string_view>
 
 #include "host/machine/block_limit.h"
 #include "host/machine/fault_replay.h"
+#include "host/machine/faults.h"
+#include "host/machine/initial_stack.h"
 
 namespace nuv {
 
@@ -59,65 +62,7 @@ constexpr uint32_t kUserEflags = 0x202;
 uint32_t page_down(uint32_t v) { return v & ~(kPage - 1); }
 uint64_t page_up(uint64_t v) { return (v + kPage - 1) & ~uint64_t{kPage - 1}; }
 
-std::string at_eip(const std::string& what, uint32_t eip) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, " at eip 0x%08" PRIx32, eip);
-  return what + buf;
-}
-
-constexpr int kSigIll = 4, kSigTrap = 5, kSigFpe = 8, kSigSegv = 11;
 constexpr uint32_t kProtectionFault = 13;
-
-// What Linux sends a process for each processor exception.
-int interrupt_signal(uint32_t intno) {
-  switch (intno) {
-    case 0:
-    case 16:
-    case 19:
-      return kSigFpe;
-    case 1:
-    case 3:
-      return kSigTrap;
-    case 6:
-    case 7:
-      return kSigIll;
-    default:
-      return kSigSegv;
-  }
-}
-
-const char* interrupt_name(uint32_t intno) {
-  switch (intno) {
-    case 0:
-      return "divide error";
-    case 1:
-      return "debug trap";
-    case 3:
-      return "breakpoint";
-    case 4:
-      return "overflow trap";
-    case 5:
-      return "bound range exceeded";
-    case 6:
-      return "invalid instruction";
-    case 7:
-      return "no floating-point unit";
-    case 8:
-      return "double fault";
-    case 12:
-      return "stack fault";
-    case 13:
-      return "general protection fault";
-    case 14:
-      return "page fault";
-    case 16:
-      return "floating-point error";
-    case 17:
-      return "alignment check";
-    default:
-      return nullptr;
-  }
-}
 
 }  // namespace
 
@@ -229,7 +174,7 @@ void Process::install_hooks() {
     if (intno != 0x80) {
       uint32_t eip = 0;
       uc_reg_read(uc, UC_X86_REG_EIP, &eip);
-      const char* name = interrupt_name(intno);
+      const char* name = exception_name(intno);
       char what[48];
       if (name == nullptr) std::snprintf(what, sizeof what, "interrupt 0x%" PRIx32, intno);
       // At user level hlt is a protection fault like any privileged instruction; it is the
@@ -242,7 +187,7 @@ void Process::install_hooks() {
       // EIP is already past an int instruction, but still on a faulting one.
       self->hooks_->fault = name ? name : what;
       self->hooks_->fault_eip = eip;
-      self->hooks_->signal = interrupt_signal(intno);
+      self->hooks_->signal = exception_signal(intno);
       uc_emu_stop(uc);
       return;
     }
@@ -260,37 +205,8 @@ void Process::install_hooks() {
                                    int64_t value, void* user) -> bool {
     auto* self = static_cast<Process*>(user);
     if (self->hooks_->replaying) return false;  // the replay keeps its own account
-    const char* what = "memory fault";
-    const char* access = "";
-    switch (type) {
-      case UC_MEM_READ_UNMAPPED:
-        what = "read from unmapped memory";
-        access = "read";
-        break;
-      case UC_MEM_WRITE_UNMAPPED:
-        what = "write to unmapped memory";
-        access = "write";
-        break;
-      case UC_MEM_FETCH_UNMAPPED:
-        what = "execution of unmapped memory";
-        access = "execute";
-        break;
-      case UC_MEM_READ_PROT:
-        what = "read from protected memory";
-        access = "read";
-        break;
-      case UC_MEM_WRITE_PROT:
-        what = "write to read-only memory";
-        access = "write";
-        break;
-      case UC_MEM_FETCH_PROT:
-        what = "execution of non-executable memory";
-        access = "execute";
-        break;
-      default:
-        break;
-    }
-    self->hooks_->signal = kSigSegv;
+    auto [what, access] = memory_fault(type);
+    self->hooks_->signal = SIGSEGV;
     self->hooks_->address = static_cast<uint32_t>(address);
     self->hooks_->access = access;
     // A fetch stops with EIP on the address fetched; a read or a write leaves it at the start
@@ -315,17 +231,17 @@ void Process::install_hooks() {
   // fast system call set up): each ends the run as that refusal. Nothing else pays for these
   // hooks; they run only for those instructions.
   uc_cb_insn_in_t on_in = [](uc_engine* uc, uint32_t, int, void* user) -> uint32_t {
-    static_cast<Hooks*>(user)->refuse(uc, "port input instruction", kSigSegv);
+    static_cast<Hooks*>(user)->refuse(uc, "port input instruction", SIGSEGV);
     return 0;
   };
   uc_cb_insn_out_t on_out = [](uc_engine* uc, uint32_t, int, uint32_t, void* user) {
-    static_cast<Hooks*>(user)->refuse(uc, "port output instruction", kSigSegv);
+    static_cast<Hooks*>(user)->refuse(uc, "port output instruction", SIGSEGV);
   };
   uc_cb_insn_syscall_t on_sysenter = [](uc_engine* uc, void* user) {
-    static_cast<Hooks*>(user)->refuse(uc, "sysenter instruction", kSigSegv);
+    static_cast<Hooks*>(user)->refuse(uc, "sysenter instruction", SIGSEGV);
   };
   uc_cb_insn_syscall_t on_syscall = [](uc_engine* uc, void* user) {
-    static_cast<Hooks*>(user)->refuse(uc, "syscall instruction", kSigIll);
+    static_cast<Hooks*>(user)->refuse(uc, "syscall instruction", SIGILL);
   };
   const std::pair<void*, int> refusals[] = {
       {reinterpret_cast<void*>(on_in), UC_X86_INS_IN},
@@ -401,7 +317,6 @@ void Process::map_image(uint64_t memory_limit) {
     }
   }
   memory_->map(layout::kStackTop - stack_size_, stack_size_, kRead | kWrite, "stack");
-  memory_->map(layout::kScratchBase, layout::kScratchSize, kRead | kWrite, "scratch");
   memory_->map(layout::kSentinel, kPage, kRead | kExec, "sentinel");
   std::vector<uint8_t> halt(kPage, kHlt);
   memory_->poke(layout::kSentinel, halt.data(), halt.size());
@@ -453,8 +368,8 @@ RunResult Process::execute(uint32_t begin, uint32_t until, uint64_t count) {
   if (stop_requested_) {
     std::lock_guard lock(stop_mutex_);
     r.end = RunResult::End::Stopped;
-    r.status = stop_status_;
-    r.message = stop_message_;
+    r.stop = stop_;
+    r.message = stop_.message;
   } else if (!hooks_->fault.empty()) {
     hooks_->faulted = true;
     r.end = RunResult::End::Fault;
@@ -467,21 +382,26 @@ RunResult Process::execute(uint32_t begin, uint32_t until, uint64_t count) {
     r.fault_address = hooks_->address;
     r.access = hooks_->access;
   } else if (kernel_->exited()) {
-    r.end = kernel_->end_message().empty() ? RunResult::End::Exited : RunResult::End::Stopped;
-    r.status = kernel_->exit_status();
-    r.message = kernel_->end_message();
+    if (const auto& stopped = kernel_->stopped()) {
+      r.end = RunResult::End::Stopped;
+      r.stop = *stopped;
+      r.message = stopped->message;
+    } else {
+      r.end = RunResult::End::Exited;
+      r.status = kernel_->exit_status();
+    }
   } else if (rc != UC_ERR_OK) {
     hooks_->faulted = true;
     r.end = RunResult::End::Fault;
     r.message = at_eip(rc == UC_ERR_INSN_INVALID ? "invalid instruction" : uc_strerror(rc), eip);
-    r.signal = rc == UC_ERR_INSN_INVALID ? kSigIll : kSigSegv;
+    r.signal = rc == UC_ERR_INSN_INVALID ? SIGILL : SIGSEGV;
     // The engine calls rdpmc invalid where the processor, with performance counters closed
     // to user programs, refuses it as privileged.
     uint8_t op[2] = {};
     if (rc == UC_ERR_INSN_INVALID && uc_mem_read(uc_, eip, op, 2) == UC_ERR_OK && op[0] == 0x0F &&
         op[1] == 0x33) {
       r.message = at_eip("rdpmc instruction", eip);
-      r.signal = kSigSegv;
+      r.signal = SIGSEGV;
     }
   } else if (eip == until) {
     r.end = RunResult::End::Returned;
@@ -493,7 +413,7 @@ RunResult Process::execute(uint32_t begin, uint32_t until, uint64_t count) {
     r.end = RunResult::End::Fault;
     r.eip = eip - 1;
     r.message = at_eip("hlt instruction", eip - 1);
-    r.signal = kSigSegv;
+    r.signal = SIGSEGV;
   }
   for (const auto& [id, observer] : run_observers_) observer(r);
   return r;
@@ -528,31 +448,12 @@ void Process::request_pause() {
 }
 
 bool Process::prepare(const std::vector<std::string>& args, uint32_t stack_offset) {
-  // Strings at the top, then argc, the vector and its terminating null below them.
-  std::vector<uint8_t> strings;
-  std::vector<uint32_t> pointers;
-  uint32_t top = layout::kStackTop - 16;
-  size_t total = 0;
-  for (const auto& a : args) total += a.size() + 1;
-  if (total + 4 * (args.size() + 2) + 64 > layout::kStackSize / 2) return false;
-  uint32_t strings_at = page_down(top - static_cast<uint32_t>(total)) - 16;
-  uint32_t at = strings_at;
-  for (const auto& a : args) {
-    pointers.push_back(at);
-    strings.insert(strings.end(), a.begin(), a.end());
-    strings.push_back(0);
-    at += static_cast<uint32_t>(a.size() + 1);
-  }
-  std::vector<uint32_t> block;
-  block.push_back(static_cast<uint32_t>(args.size()));
-  block.insert(block.end(), pointers.begin(), pointers.end());
-  block.push_back(0);
-  uint32_t block_size = static_cast<uint32_t>(block.size() * 4);
-  uint32_t sp = ((strings_at - block_size - 16) & ~15u) + (stack_offset & 12u);
-  memory_->poke(strings_at, strings.data(), strings.size());
-  memory_->poke(sp, block.data(), block_size);
+  auto stack = initial_stack(args, layout::kStackTop, layout::kStackSize, stack_offset);
+  if (!stack) return false;
+  memory_->poke(stack->strings_at, stack->strings.data(), stack->strings.size());
+  memory_->poke(stack->sp, stack->words.data(), stack->words.size() * 4);
   reset_user_state();
-  uc_reg_write(uc_, UC_X86_REG_ESP, &sp);
+  uc_reg_write(uc_, UC_X86_REG_ESP, &stack->sp);
   uint32_t entry = image_.entry();
   uc_reg_write(uc_, UC_X86_REG_EIP, &entry);
   return true;
@@ -630,12 +531,11 @@ uint32_t Process::esp() const {
   return v;
 }
 
-void Process::request_stop(int32_t status, const std::string& message) {
+void Process::request_stop(const RunStop& stop) {
   {
     std::lock_guard lock(stop_mutex_);
     if (!stop_requested_) {  // the first reason stands
-      stop_status_ = status;
-      stop_message_ = message;
+      stop_ = stop;
       stop_requested_ = true;
     }
   }
@@ -653,8 +553,9 @@ void Process::set_instruction_counting(bool on) {
     uc_cb_hookcode_t count = [](uc_engine*, uint64_t, uint32_t, void* user) {
       auto* hooks = static_cast<Hooks*>(user);
       if (++hooks->instructions > hooks->instruction_limit && hooks->instruction_limit != 0) {
-        hooks->process->request_stop(
-            124, "stopped at the instruction limit of " + std::to_string(hooks->instruction_limit));
+        hooks->process->request_stop(RunStop{
+            RunStop::Cause::Limit, 0,
+            "stopped at the instruction limit of " + std::to_string(hooks->instruction_limit)});
       }
     };
     uc_hook_add(uc_, &hooks_->counter, UC_HOOK_CODE, reinterpret_cast<void*>(count), hooks_.get(),

@@ -28,8 +28,9 @@ struct RunResult {
   // Paused: an instruction budget ran out or request_pause() came; resume() goes on.
   enum class End { Exited, Fault, Returned, Stopped, Paused };
   End end = End::Exited;
-  int32_t status = 0;   // guest exit status (Exited, Stopped)
-  std::string message;  // one line for Fault and Stopped
+  int32_t status = 0;   // Exited: the program's exit status
+  RunStop stop;         // Stopped: why
+  std::string message;  // one line for Fault, and Stopped's own
   uint32_t eip = 0;
   // Fault: the Linux signal a native process would get (SIGSEGV, SIGILL, SIGFPE, SIGTRAP) and,
   // for memory faults, the address and the access ("read", "write", "execute").
@@ -43,7 +44,9 @@ namespace layout {
 constexpr uint32_t kStackTop = 0xC0000000;
 constexpr uint32_t kStackSize = 0x00100000;       // unless the program asks for more
 constexpr uint32_t kStackSizeLimit = 0x10000000;  // the most it may ask for: 256 MiB
-constexpr uint32_t kScratchBase = 0xD0000000;     // harness: arguments and test data
+// Kept free of the program's segments for the test harness's arguments and data; the harness
+// maps it itself, so in any other run a stray pointer there faults.
+constexpr uint32_t kScratchBase = 0xD0000000;
 constexpr uint32_t kScratchSize = 0x00400000;
 constexpr uint32_t kSentinel = 0xF0000000;         // return address of harness calls
 constexpr uint32_t kDescriptorTable = 0xF0001000;  // the processor's, read-only to the program
@@ -106,14 +109,13 @@ class Process {
   uint64_t instructions() const;
   void reset_instructions();
 
-  // Stops the run with status 124 once the guest has executed this many instructions (0: no
-  // limit). Counting costs a hook on every instruction, so only runs that ask pay for it.
+  // Stops the run (a limit) once the guest has executed this many instructions (0: no limit).
+  // Counting costs a hook on every instruction, so only runs that ask pay for it.
   void set_instruction_limit(uint64_t limit);
-  // Asks a running guest to stop: the run ends as RunResult::End::Stopped with this status
-  // and message (the first request's; a later one only stops the CPU again). Safe from
-  // another thread (a watchdog); a request that comes while no guest code runs stops the
-  // next run at once.
-  void request_stop(int32_t status, const std::string& message);
+  // Asks a running guest to stop: the run ends as RunResult::End::Stopped for this reason
+  // (the first request's; a later one only stops the CPU again). Safe from another thread (a
+  // watchdog); a request that comes while no guest code runs stops the next run at once.
+  void request_stop(const RunStop& stop);
 
   const ElfImage& image() const { return image_; }
   GuestMemory& memory() { return *memory_; }
@@ -145,8 +147,7 @@ class Process {
   int next_observer_ = 0;
   std::atomic<bool> stop_requested_{false};
   std::mutex stop_mutex_;
-  int32_t stop_status_ = 0;
-  std::string stop_message_;
+  RunStop stop_;
 };
 
 }  // namespace nuv

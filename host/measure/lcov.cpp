@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <map>
 
-#include "host/emu/printable.h"
+#include "host/base/printable.h"
 
 namespace nuv {
 

@@ -5,7 +5,7 @@
 #include <map>
 #include <vector>
 
-#include "host/emu/printable.h"
+#include "host/base/printable.h"
 #include "host/kernel/service_table.h"
 
 namespace nuv {

@@ -9,10 +9,10 @@
 namespace nuv {
 
 SourceMap SourceMap::read(const std::string& executable) {
-  std::unique_ptr<debug::DebugInfo> info;
+  std::unique_ptr<DebugInfo> info;
   try {
-    info = debug::DebugInfo::open(executable);
-  } catch (const debug::DebugInfoError& e) {
+    info = DebugInfo::open(executable);
+  } catch (const DebugInfoError& e) {
     throw std::runtime_error(e.what());
   }
   std::vector<std::string> files;
@@ -28,7 +28,7 @@ SourceMap SourceMap::read(const std::string& executable) {
 
   // A row's code reaches to the next row's address, but never past the end of its function:
   // the last row before padding or a unit without lines would swallow them otherwise.
-  std::span<const debug::LineRow> rows = info->lines();
+  std::span<const LineRow> rows = info->lines();
   std::vector<SourceRange> ranges;
   ranges.reserve(rows.size());
   for (size_t i = 0; i < rows.size(); ++i) {
@@ -36,14 +36,14 @@ SourceMap SourceMap::read(const std::string& executable) {
     size_t next = i + 1;
     while (next < rows.size() && rows[next].address == begin) ++next;
     uint32_t end = next < rows.size() ? rows[next].address : begin + 1;
-    if (const debug::Function* f = info->function_at(begin)) end = std::min(end, f->high);
+    if (const Function* f = info->function_at(begin)) end = std::min(end, f->high);
     if (end <= begin || rows[i].line <= 0) continue;
     ranges.push_back(
         SourceRange{begin, end, file_index(rows[i].file), static_cast<uint32_t>(rows[i].line)});
   }
 
   std::vector<SourceFunction> functions;
-  for (const debug::Function& f : info->functions()) {
+  for (const Function& f : info->functions()) {
     SourceFunction sf{f.name, f.linkage_name, f.low, std::max(f.high, f.low + 1), 0, 0};
     if (auto line = info->line_at(f.low); line && line->line > 0) {
       sf.file = file_index(line->file);

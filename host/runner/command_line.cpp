@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <iostream>
 
-namespace nuv::cli {
+namespace nuv {
 namespace {
 
 class OneUsageLine : public CLI::Formatter {
@@ -77,7 +77,8 @@ int usage_error(const std::string& command, const std::string& problem) {
   return kUsageStatus;
 }
 
-std::optional<int> parse(CLI::App& app, int argc, char** argv, const std::string& version_line) {
+std::optional<int> parse_command_line(CLI::App& app, int argc, char** argv,
+                                      const std::string& version_line) {
   app.set_version_flag("--version", version_line, "Print the version and exit");
   try {
     app.parse(argc, argv);
@@ -97,4 +98,4 @@ int load_failure_status(const LoadError& e) {
   return e.os_error() == ENOENT || e.os_error() == ENOTDIR ? kNotFoundStatus : kCannotRunStatus;
 }
 
-}  // namespace nuv::cli
+}  // namespace nuv

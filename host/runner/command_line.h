@@ -9,12 +9,9 @@
 #include <string>
 
 #include "host/emu/elf_image.h"
+#include "host/runner/exit_status.h"
 
-namespace nuv::cli {
-
-constexpr int kUsageStatus = 2;
-constexpr int kCannotRunStatus = 126;  // the file is there but is no program we can run
-constexpr int kNotFoundStatus = 127;   // no such file
+namespace nuv {
 
 // One help screen whose only Usage line is this one (CLI11 would add its own).
 void set_usage(CLI::App& app, std::string usage);
@@ -24,7 +21,8 @@ int usage_error(const std::string& command, const std::string& problem);
 
 // Parses the command line: nullopt to go on, or the status to end with after --help, --version
 // or a usage error (all already printed).
-std::optional<int> parse(CLI::App& app, int argc, char** argv, const std::string& version_line);
+std::optional<int> parse_command_line(CLI::App& app, int argc, char** argv,
+                                      const std::string& version_line);
 
 // An option that takes a whole number from min to max, or a number of seconds above 0 and at
 // most max_seconds. Anything else is a usage error of one line that names the option, what was
@@ -39,4 +37,4 @@ CLI::Option* add_seconds(CLI::App& app, const std::string& name, double& into, d
 // directory, not an ELF file of ours).
 int load_failure_status(const LoadError& e);
 
-}  // namespace nuv::cli
+}  // namespace nuv

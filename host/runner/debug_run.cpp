@@ -3,38 +3,31 @@
 #include <iostream>
 #include <nlohmann/json.hpp>
 
+#include "host/base/replaced_file.h"
 #include "host/debug/crash_report.h"
 #include "host/debug/gdb_server.h"
-#include "host/emu/replaced_file.h"
 #include "host/gui/compositor.h"
 #include "host/gui/scenario.h"
+#include "host/runner/exit_status.h"
 
-namespace nuv::runner {
-
-namespace {
-
-constexpr int kUsageStatus = 2;
-constexpr int kKilledStatus = 128 + 9;
-
-}  // namespace
+namespace nuv {
 
 void report_crash(Process& process, const RunResult& fault, std::FILE* trace) {
-  std::unique_ptr<debug::DebugInfo> info;
+  std::unique_ptr<DebugInfo> info;
   try {
-    info = debug::DebugInfo::open(process.image().path());
-  } catch (const debug::DebugInfoError&) {
+    info = DebugInfo::open(process.image().path());
+  } catch (const DebugInfoError&) {
     // No symbols to be had: the report still names the address.
   }
   RunResult what = fault;
   if (what.message.empty()) what.message = "the program returned from its entry point";
-  if (what.signal == 0) what.signal = 11;
-  debug::CrashReport report = debug::make_crash_report(process, what, info.get());
-  std::cerr << debug::format_crash_report(report) << std::flush;
+  if (what.signal == 0) what.signal = kFaultSignal;
+  CrashReport report = make_crash_report(process, what, info.get());
+  std::cerr << format_crash_report(report) << std::flush;
   if (trace) {
     // Whatever a name held, the record is written: bytes that are not UTF-8 are replaced.
     std::string record =
-        debug::crash_record(report).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) +
-        "\n";
+        crash_record(report).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
     std::fwrite(record.data(), 1, record.size(), trace);
     std::fflush(trace);
   }
@@ -50,10 +43,10 @@ DebugOutcome run_under_gdb(Process& process, const std::vector<std::string>& arg
     out.result = r;
     return out;
   }
-  std::optional<debug::GdbServer> server;
+  std::optional<GdbServer> server;
   try {
     server.emplace(port);
-  } catch (const debug::GdbServerError& e) {
+  } catch (const GdbServerError& e) {
     std::cerr << "nuvrelos-run: --gdb: " << e.what() << "\n";
     out.status = kUsageStatus;
     return out;
@@ -61,19 +54,19 @@ DebugOutcome run_under_gdb(Process& process, const std::vector<std::string>& arg
   std::cerr << "nuvrelos-run: waiting for gdb on 127.0.0.1:" << server->port()
             << " (target remote 127.0.0.1:" << server->port() << ")\n"
             << std::flush;
-  debug::ProcessTarget target(process);
-  debug::GdbServer::End end = server->serve(target, process.kernel().stop_request().fd());
+  ProcessTarget target(process, [](const RunStop& stop) { return exit_status(stop); });
+  GdbServer::End end = server->serve(target, process.kernel().stop_request().fd());
   if (target.fatal_signal() != 0) {
     report_crash(process, target.last_result(), trace);
-    out.status = 128 + target.fatal_signal();
+    out.status = signal_status(target.fatal_signal());
     return out;
   }
   if (target.ended()) {
     out.result = target.last_result();
     return out;
   }
-  if (end == debug::GdbServer::End::Killed) {
-    out.status = kKilledStatus;
+  if (end == GdbServer::End::Killed) {
+    out.status = signal_status(SIGKILL);
     return out;
   }
   // Detached, or the debugger went away: the program goes on by itself. (Asked to end while
@@ -104,4 +97,4 @@ bool write_recording(Process& process, const std::string& path) {
   return ok;
 }
 
-}  // namespace nuv::runner
+}  // namespace nuv

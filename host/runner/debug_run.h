@@ -10,7 +10,7 @@
 
 #include "host/machine/process.h"
 
-namespace nuv::runner {
+namespace nuv {
 
 // Runs the program under a debugger that connects to 127.0.0.1:port (0: any free port, named
 // on standard error). The outcome of the run, or an exit status when it ended otherwise
@@ -29,4 +29,4 @@ void report_crash(Process& process, const RunResult& fault, std::FILE* trace);
 // The events the program received in a window, as a scenario file; false after saying why not.
 bool write_recording(Process& process, const std::string& path);
 
-}  // namespace nuv::runner
+}  // namespace nuv

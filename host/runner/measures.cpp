@@ -4,7 +4,7 @@
 #include <iostream>
 #include <sstream>
 
-#include "host/emu/printable.h"
+#include "host/base/printable.h"
 #include "host/measure/lcov.h"
 #include "host/measure/profile_writers.h"
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "host/emu/replaced_file.h"
+#include "host/base/replaced_file.h"
 #include "host/machine/process.h"
 #include "host/measure/block_coverage.h"
 #include "host/measure/profiler.h"

@@ -1,6 +1,5 @@
 // The command and package records that a nuvrelos executable carries in named sections, read
-// as the system's tools read them: a 4-letter magic, a little-endian version, then
-// NUL-terminated strings up to an empty one, which is the section's last byte.
+// as the system's tools read them (the format is abi/program_records.h's).
 #pragma once
 
 #include <cstdint>
@@ -10,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "abi/program_records.h"
 #include "host/emu/elf_image.h"
 
 namespace nuv {
@@ -18,8 +18,6 @@ class MetaError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
-
-inline constexpr uint32_t kMetaVersion = 1;
 
 struct MetaRecord {
   uint32_t version = 0;
@@ -39,7 +37,7 @@ inline MetaRecord parse_meta_record(std::span<const uint8_t> bytes, std::string_
   MetaRecord record;
   record.version = uint32_t{bytes[4]} | uint32_t{bytes[5]} << 8 | uint32_t{bytes[6]} << 16 |
                    uint32_t{bytes[7]} << 24;
-  if (record.version != kMetaVersion) {
+  if (record.version != NUVRELOS_RECORD_VERSION) {
     throw fail("unsupported version " + std::to_string(record.version));
   }
   size_t pos = 8;
@@ -74,14 +72,16 @@ inline MetaRecord read_meta_section(const ElfImage& image, const std::string& se
 // declare is "command: none declared" or "package: none declared".
 inline std::string describe_metadata(const ElfImage& image) {
   std::string out;
-  if (image.section(".nuvrelos.cmdmeta")) {
-    MetaRecord command = read_meta_section(image, ".nuvrelos.cmdmeta", "NCMD", 2);
+  if (image.section(NUVRELOS_COMMAND_SECTION)) {
+    MetaRecord command = read_meta_section(image, NUVRELOS_COMMAND_SECTION, NUVRELOS_COMMAND_MAGIC,
+                                           NUVRELOS_COMMAND_STRINGS);
     out += "command: " + command.strings[1] + "\ndescription: " + command.strings[0] + "\n";
   } else {
     out += "command: none declared\n";
   }
-  if (image.section(".nuvrelos.pkgmeta")) {
-    MetaRecord package = read_meta_section(image, ".nuvrelos.pkgmeta", "NPKG", 2);
+  if (image.section(NUVRELOS_PACKAGE_SECTION)) {
+    MetaRecord package = read_meta_section(image, NUVRELOS_PACKAGE_SECTION, NUVRELOS_PACKAGE_MAGIC,
+                                           NUVRELOS_PACKAGE_STRINGS);
     out += "package: " + package.strings[0] + " " + package.strings[1] + "\n";
   } else {
     out += "package: none declared\n";

@@ -13,10 +13,11 @@ constexpr const char* kCommand = "nuvrelos-meta";
 
 int main(int argc, char** argv) {
   CLI::App app{"Prints the command and package records of a nuvrelos executable.", kCommand};
-  nuv::cli::set_usage(app, std::string("Usage: ") + kCommand + " [OPTIONS] FILE");
+  nuv::set_usage(app, std::string("Usage: ") + kCommand + " [OPTIONS] FILE");
   std::string path;
   app.add_option("FILE", path, "The executable")->required();
-  if (auto status = nuv::cli::parse(app, argc, argv, std::string(kCommand) + " " + NUV_VERSION)) {
+  if (auto status =
+          nuv::parse_command_line(app, argc, argv, std::string(kCommand) + " " + NUV_VERSION)) {
     return *status;
   }
 
@@ -24,7 +25,7 @@ int main(int argc, char** argv) {
     std::cout << nuv::describe_metadata(nuv::ElfImage::load(path));
   } catch (const nuv::LoadError& e) {
     std::cerr << kCommand << ": " << e.what() << "\n";
-    return nuv::cli::load_failure_status(e);
+    return nuv::load_failure_status(e);
   } catch (const nuv::MetaError& e) {
     std::cerr << kCommand << ": " << path << ": " << e.what() << "\n";
     return 1;

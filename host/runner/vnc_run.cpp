@@ -8,7 +8,7 @@
 #include "host/gui/compositor.h"
 #include "host/runner/command_line.h"
 
-namespace nuv::runner {
+namespace nuv {
 
 namespace {
 
@@ -16,7 +16,7 @@ constexpr const char* kCommand = "nuvrelos-run";
 // VNC authentication reads no further.
 constexpr size_t kVncPasswordLength = 8;
 
-int usage(const std::string& problem) { return cli::usage_error(kCommand, problem); }
+int usage(const std::string& problem) { return usage_error(kCommand, problem); }
 
 }  // namespace
 
@@ -75,4 +75,4 @@ bool start_vnc_display(const VncOptions& options, Process& process) {
   return true;
 }
 
-}  // namespace nuv::runner
+}  // namespace nuv

@@ -9,7 +9,7 @@
 #include "host/gui/vnc_display.h"
 #include "host/machine/process.h"
 
-namespace nuv::runner {
+namespace nuv {
 
 // The server's settings from --display vnc[=ADDRESS:PORT] and --vnc-password-file: the
 // options, or the status to end with after saying what is wrong (2). A display that is not
@@ -20,4 +20,4 @@ std::variant<std::optional<VncOptions>, int> vnc_options_from(const std::string&
 // Starts the server and gives it to the program's compositor; false after saying why.
 bool start_vnc_display(const VncOptions& options, Process& process);
 
-}  // namespace nuv::runner
+}  // namespace nuv

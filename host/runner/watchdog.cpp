@@ -17,7 +17,6 @@
 namespace nuv {
 namespace {
 
-constexpr int kTimeLimitStatus = 124;
 // Wakes the watch for a signal (the signal number) or for the end of the run (0).
 std::atomic<int> g_wake_write{-1};
 
@@ -83,8 +82,8 @@ Watchdog::~Watchdog() {
   ::close(fd);
 }
 
-void Watchdog::stop(int32_t status, const std::string& message) {
-  process_.request_stop(status, message);
+void Watchdog::stop(const RunStop& why) {
+  process_.request_stop(why);
   ::pthread_kill(guest_thread_, interrupt_signal());
 }
 
@@ -109,13 +108,15 @@ void Watchdog::watch(std::optional<std::chrono::steady_clock::time_point> deadli
       unsigned char byte = 0;
       while (::read(wake_read_.get(), &byte, 1) == 1) {
         if (byte == 0) return;  // the run is over
-        stop(128 + byte, std::string("stopped by SIG") + sigabbrev_np(byte));
+        stop(RunStop{RunStop::Cause::Signal, byte,
+                     std::string("stopped by SIG") + sigabbrev_np(byte)});
         fired = true;
       }
     } else if (fired) {
-      stop(0, "");
+      stop(RunStop{});  // the first reason stands: this only stops the CPU again
     } else if (deadline && steady_clock::now() >= *deadline) {
-      stop(kTimeLimitStatus, "stopped at the time limit of " + seconds(timeout) + " seconds");
+      stop(RunStop{RunStop::Cause::Limit, 0,
+                   "stopped at the time limit of " + seconds(timeout) + " seconds"});
       fired = true;
     }
   }

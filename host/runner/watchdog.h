@@ -12,7 +12,8 @@
 #include <optional>
 #include <thread>
 
-#include "host/emu/unique_fd.h"
+#include "host/base/run_stop.h"
+#include "host/base/unique_fd.h"
 
 namespace nuv {
 
@@ -20,8 +21,8 @@ class Process;
 
 class Watchdog {
  public:
-  // Catches SIGINT, SIGTERM and SIGHUP from now on; a signal stops the run with 128 + its
-  // number. The calling thread is the one that runs the guest.
+  // Catches SIGINT, SIGTERM and SIGHUP from now on; a signal stops the run as it would end a
+  // native process. The calling thread is the one that runs the guest.
   Watchdog(Process& process, std::optional<std::chrono::duration<double>> timeout);
   ~Watchdog();  // restores the signals' default actions
   Watchdog(const Watchdog&) = delete;
@@ -31,7 +32,7 @@ class Watchdog {
   void watch(std::optional<std::chrono::steady_clock::time_point> deadline,
              std::chrono::duration<double> timeout);
 
-  void stop(int32_t status, const std::string& message);
+  void stop(const RunStop& why);
 
   Process& process_;
   pthread_t guest_thread_;

@@ -20,7 +20,6 @@ const int32_t kDefaultWidth = 640;
 const int32_t kDefaultHeight = 360;
 const unsigned kFramePauseUs = 16666;
 const uint32_t kFramesPerPhase = 10;
-const uint32_t kKeyEscape = 27;
 
 const GuiColor kBackground = {30, 30, 30, 0};
 const GuiColor kTileOdd = {48, 48, 48, 0};
@@ -116,7 +115,7 @@ void draw_checkerboard(GuiHandle handle, int32_t width, int32_t height, uint32_t
 
 bool is_quit_key(int32_t code) {
   uint32_t key = static_cast<uint32_t>(code);
-  return (key & ~0x20u) == 'Q' || key == kKeyEscape;
+  return (key & ~0x20u) == 'Q' || key == GUI_KEY_ESCAPE;
 }
 
 }  // namespace

@@ -95,6 +95,7 @@ Guest::Guest(std::string_view program, GuestOptions options)
   config.resolver = options.resolver;
   config.write_through_links = options.write_through_links;
   process_ = std::make_unique<Process>(guest_program(program), std::move(config));
+  process_->memory().map(layout::kScratchBase, layout::kScratchSize, kRead | kWrite, "scratch");
   process_->kernel().set_recording(true);
   if (CoverageCollector::get() != nullptr) coverage_ = std::make_unique<BlockCoverage>(*process_);
 }

@@ -10,10 +10,10 @@
 #include <string_view>
 #include <vector>
 
+#include "abi/services.h"
 #include "host/kernel/kernel.h"
 #include "host/machine/process.h"
 #include "host/measure/block_coverage.h"
-#include "runtime/kernel_services.h"
 
 namespace nuv::test {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "host/emu/unique_fd.h"
+#include "host/base/unique_fd.h"
 
 namespace nuv {
 

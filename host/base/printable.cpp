@@ -1,4 +1,4 @@
-#include "host/emu/printable.h"
+#include "host/base/printable.h"
 
 #include <cstdint>
 

@@ -1,4 +1,4 @@
-#include "host/emu/regular_file.h"
+#include "host/base/regular_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

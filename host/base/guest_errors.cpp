@@ -1,8 +1,14 @@
-#include "host/abi/errors.h"
+#include "host/base/guest_errors.h"
 
 #include <cerrno>
 
 namespace nuv::err {
+
+// The list's names are Linux's: where the host has the same name, it must be the same number,
+// or from_host_errno below would answer one error for another.
+#define NUV_SAME_AS_HOST(num, name) static_assert(num == name, #name " is not the host's");
+NUVRELOS_ERRORS(NUV_SAME_AS_HOST)
+#undef NUV_SAME_AS_HOST
 
 const char* name(int32_t result) {
   switch (result) {
@@ -18,7 +24,6 @@ const char* name(int32_t result) {
 
 int32_t from_host_errno(int host_errno) {
   switch (host_errno) {
-    // The list's names are Linux's, so the host's macro of the same name is the same error.
 #define NUV_FROM_HOST(num, name) \
   case name:                     \
     return k##name;

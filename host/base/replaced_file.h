@@ -16,7 +16,7 @@
 #include <string>
 #include <string_view>
 
-#include "host/emu/unique_fd.h"
+#include "host/base/unique_fd.h"
 
 namespace nuv {
 

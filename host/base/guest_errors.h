@@ -1,10 +1,10 @@
-// The kernel's failure answers: the negated numbers of the one error list in runtime/, so
+// The kernel's failure answers: the negated numbers of the one error list (abi/errors.h), so
 // err::kENOENT is -2 here and ENOENT is 2 in a guest program.
 #pragma once
 
 #include <cstdint>
 
-#include "runtime/kernel_errors.h"
+#include "abi/errors.h"
 
 namespace nuv::err {
 

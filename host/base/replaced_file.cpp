@@ -1,4 +1,4 @@
-#include "host/emu/replaced_file.h"
+#include "host/base/replaced_file.h"
 
 #include <fcntl.h>
 #include <sys/random.h>
