@@ -8,6 +8,7 @@
 #include <cstring>
 #include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string_view>
 #include <vector>
@@ -98,15 +99,12 @@ class PipeEnd final : public OpenFile {
 };
 
 // A named pipe of the machine's: the node in the root is only its name; the bytes go through
-// the kernel's own pipe, which lives as long as the node is open somewhere. How many times
-// each side was opened lets a parked open know the other side came, even if it has already
-// gone again.
+// the kernel's own pipe. An open waits for the other side: the first open of the other side
+// makes the ends of those waiting (by pid), which their open then takes.
 struct FifoState {
   std::shared_ptr<PipeBuffer> pipe = std::make_shared<PipeBuffer>();
-  int waiting_readers = 0;
-  int waiting_writers = 0;
-  uint64_t reader_opens = 0;
-  uint64_t writer_opens = 0;
+  std::map<int32_t, bool> waiting;  // pid: waits to read (true) or to write
+  std::map<int32_t, std::shared_ptr<OpenFile>> ready;
 };
 
 class Descriptors {

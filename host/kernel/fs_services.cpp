@@ -66,32 +66,38 @@ int32_t open_fifo(Kernel& k, std::pair<uint64_t, uint64_t> id, int access) {
   bool reader = access == O_RDONLY;
   std::shared_ptr<FifoState>& slot = k.shared().fifos[id];
   if (!slot) slot = std::make_shared<FifoState>();
-  std::shared_ptr<FifoState> fifo = slot;
-  PipeBuffer& pipe = *fifo->pipe;
-  std::optional<Kernel::FifoWait>& parked = k.fifo_wait();
-  bool was_parked = parked && parked->fifo == fifo;
-  uint64_t other_opens = reader ? fifo->writer_opens : fifo->reader_opens;
-  bool other_side =
-      (reader ? pipe.writers + fifo->waiting_writers : pipe.readers + fifo->waiting_readers) > 0 ||
-      (was_parked && parked->seen != other_opens);
-  if (!other_side) {
-    if (!was_parked) {
-      ++(reader ? fifo->waiting_readers : fifo->waiting_writers);
-      parked = Kernel::FifoWait{fifo, reader, other_opens};
+  FifoState& fifo = *slot;
+  std::shared_ptr<OpenFile> end;
+  if (auto made = fifo.ready.find(k.pid()); made != fifo.ready.end()) {
+    end = std::move(made->second);
+    fifo.ready.erase(made);
+  } else {
+    PipeBuffer& pipe = *fifo.pipe;
+    bool other_open = (reader ? pipe.writers : pipe.readers) > 0;
+    bool other_waits = false;
+    for (const auto& [pid, waits_to_read] : fifo.waiting) other_waits |= waits_to_read != reader;
+    if (!other_open && !other_waits) {
+      fifo.waiting[k.pid()] = reader;
+      return k.block(reader ? "opening a FIFO to read" : "opening a FIFO to write");
     }
-    return k.block(reader ? "opening a FIFO to read" : "opening a FIFO to write");
+    // Bytes nobody could read any more do not reach the next pair of ends.
+    if (pipe.readers == 0 && pipe.writers == 0) {
+      pipe.used = 0;
+      pipe.head = 0;
+    }
+    end = std::make_shared<PipeEnd>(fifo.pipe, !reader);
+    for (auto it = fifo.waiting.begin(); it != fifo.waiting.end();) {
+      if (it->second == reader) {
+        ++it;
+        continue;
+      }
+      fifo.ready[it->first] = std::make_shared<PipeEnd>(fifo.pipe, it->second == false);
+      it = fifo.waiting.erase(it);
+    }
   }
-  if (was_parked) {
-    --(reader ? fifo->waiting_readers : fifo->waiting_writers);
-    parked.reset();
-  }
-  // Bytes nobody could read any more do not reach the next pair of ends.
-  if (pipe.readers == 0 && pipe.writers == 0) {
-    pipe.used = 0;
-    pipe.head = 0;
-  }
-  ++(reader ? fifo->reader_opens : fifo->writer_opens);
-  return k.files().add(std::make_shared<PipeEnd>(fifo->pipe, !reader));
+  fifo.waiting.erase(k.pid());
+  int32_t fd = k.files().add(std::move(end));
+  return fd;
 }
 
 }  // namespace

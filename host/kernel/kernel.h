@@ -170,15 +170,6 @@ class Kernel {
   };
   SpawnSettings& spawn_settings() { return spawn_; }
 
-  // A parked open of a FIFO: which one, for which side, and how often the other side had been
-  // opened when it began.
-  struct FifoWait {
-    std::shared_ptr<FifoState> fifo;
-    bool reader = false;
-    uint64_t seen = 0;
-  };
-  std::optional<FifoWait>& fifo_wait() { return fifo_wait_; }
-
   // The process's streamed whole-file writes, by handle. The bytes go into an unnamed file in
   // the target's directory, which gets the target's name only when the stream ends, so a
   // stream never ended (the process exits or crashes) leaves neither the file nor a temporary
@@ -218,7 +209,6 @@ class Kernel {
   std::optional<uint64_t> sleep_until_;
   SpawnSettings spawn_;
   std::map<int32_t, std::unique_ptr<Stream>> streams_;
-  std::optional<FifoWait> fifo_wait_;
 };
 
 }  // namespace nuv

@@ -121,6 +121,11 @@ void Machine::end(int32_t pid, int32_t status) {
   // it never ended goes with its unnamed file.
   e.process->kernel().files().close_all();
   e.process->kernel().streams().clear();
+  // A FIFO open it was parked in goes, and so does an end made for it.
+  for (auto& [id, fifo] : shared().fifos) {
+    fifo->waiting.erase(pid);
+    fifo->ready.erase(pid);
+  }
   ++shared().wakes;
   // Its children go to process 1, which reaps them when it waits; with process 1 gone there
   // is nobody, and a child that has ended already is dropped.
@@ -135,8 +140,8 @@ void Machine::end(int32_t pid, int32_t status) {
   // Its memory and engine go at once; the table keeps only what waitpid needs.
   if (pid != 1) e.owned.reset();
   for (int32_t id : dropped) table_.erase(id);
-  // Alone again: process 1 runs without slices, as it did before the first spawn.
-  if (alive() <= 1) first_.set_slice(0);
+  // Process 1 keeps its slices even when it is alone again: the engine drops every
+  // translation (and clears its whole buffer) when a count is no longer asked for.
 }
 
 void Machine::run_slice(Entry& e) {
