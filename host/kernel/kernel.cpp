@@ -131,8 +131,13 @@ int32_t Kernel::dispatch(uint32_t number, const Slots& slots) {
   shared.current = this;
   call.result = answer(find_service(number), call, decoding_ || !shared.observers.empty());
   shared.current = nullptr;
-  // A parked call is not over: it runs again, and is seen once, when it completes.
-  if (call.result == kWouldBlock) return call.result;
+  // A parked call is not over: it runs again, and is seen once, when it completes. Without a
+  // machine (a kernel of one process) nobody could ever wake it: it answers at once.
+  if (call.result == kWouldBlock && shared.host == nullptr) {
+    call.result = err::kEAGAIN;
+  } else if (call.result == kWouldBlock) {
+    return call.result;
+  }
   waiting_.clear();
   ++shared.wakes;
   call.seq = ++shared.seq;

@@ -165,7 +165,9 @@ int waits() {
   got = waitpid(-1, &status, 0);
   printf("crash %s signaled %d signal %d\n", got == crash ? "it" : "other", WIFSIGNALED(status),
          WTERMSIG(status));
-  printf("bad status area %d\n", waitpid(-1, reinterpret_cast<int*>(16), 0));
+  int kept = start("exit", "0");
+  printf("bad status area %d\n", waitpid(kept, reinterpret_cast<int*>(16), 0));
+  printf("kept %d\n", WEXITSTATUS(wait_word(kept)));
   return 0;
 }
 
@@ -282,6 +284,17 @@ int spawn_errors() {
   return 0;
 }
 
+// A child that never ends, and a parent waiting for it: only the run's limits end this.
+int spin() {
+  for (volatile unsigned i = 0;; i = i + 1) {
+  }
+}
+
+int wait_spinner() {
+  int child = start("spin");
+  return wait_word(child);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -308,7 +321,9 @@ int main(int argc, char** argv) {
                                {"fifo-writer", fifo_writer},
                                {"streams", streams},
                                {"abandon", abandon},
-                               {"spawn-errors", spawn_errors}};
+                               {"spawn-errors", spawn_errors},
+                               {"spin", spin},
+                               {"wait-spinner", wait_spinner}};
   for (const Mode& m : modes) {
     if (strcmp(mode, m.name) == 0) return m.run();
   }
