@@ -134,5 +134,37 @@ TEST_F(Processes, TwoRunsGiveTheSameTrace) {
   EXPECT_EQ(o.err.find("[pid 1]"), o.err.find("[pid 1] spawn(")) << "named once there are two";
 }
 
+// The example shell, built from examples/ with its filters in /bin, runs pipelines with
+// redirections, cd, exit and $? as sh would (its messages are on the console, descriptor 1).
+TEST_F(Processes, TheExampleShellRunsPipelinesWithRedirections) {
+  std::filesystem::create_directory(dir / "bin");
+  for (const char* name : {"nsh", "upper", "count", "match"}) {
+    std::filesystem::copy_file(guest_program(name), dir / "bin" / name);
+  }
+  spit(dir / "fruit", "one apple\ntwo pears\nthree apples\n");
+  struct Case {
+    std::string script;
+    std::string out;
+    int status;
+  };
+  const Case cases[] = {
+      {"match apple < /fruit | upper\n", "ONE APPLE\nTHREE APPLES\n", 0},
+      {"cd /bin\nmatch apple < ../fruit | upper | count > /n\nexit $?\n", "", 0},
+      {"match kiwi < fruit\nexit $?\n", "", 1},
+      {"missing | upper\n", "nsh: missing: no such file\n", 0},
+      {"upper < /none\nexit 7\n", "nsh: /none: no such file\n", 7},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.script);
+    spit(dir / "script", c.script);
+    std::string cmd = quoted(runner_path()) + " --root " + quoted(dir.string()) + " " +
+                      quoted((dir / "bin/nsh").string()) + " /script";
+    Outcome o = shell(cmd);
+    EXPECT_EQ(o.out, c.out);
+    EXPECT_EQ(o.status, c.status) << o.err;
+  }
+  EXPECT_EQ(slurp(dir / "n"), "2 4 23\n") << "count's output went to the file";
+}
+
 }  // namespace
 }  // namespace nuv::test
