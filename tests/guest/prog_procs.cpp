@@ -295,6 +295,42 @@ int wait_spinner() {
   return wait_word(child);
 }
 
+// For the benchmarks: N spawn, exit, waitpid round trips; a pump of MB mebibytes in writes of
+// SIZE bytes into a pipe a child drains.
+int spawn_loop(int n) {
+  for (int i = 0; i < n; ++i) {
+    if (wait_word(start("exit", "0")) != 0) return 1;
+  }
+  return 0;
+}
+
+int drain() {
+  static unsigned char buf[65536];
+  int n;
+  while ((n = static_cast<int>(read(0, buf, sizeof buf))) > 0) {
+  }
+  return n < 0;
+}
+
+int pump(int size, int mebibytes) {
+  static unsigned char buf[65536];
+  if (size <= 0 || size > static_cast<int>(sizeof buf)) return 2;
+  int p[2];
+  pipe(p);
+  fd_set_stdio(p[0], -1, -1);
+  int child = start("drain");
+  fd_set_stdio(-1, -1, -1);
+  close(p[0]);
+  long long left = static_cast<long long>(mebibytes) << 20;
+  while (left > 0) {
+    int n = static_cast<int>(write(p[1], buf, static_cast<size_t>(size)));
+    if (n <= 0) return 3;
+    left -= n;
+  }
+  close(p[1]);
+  return wait_word(child);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -329,5 +365,8 @@ int main(int argc, char** argv) {
   }
   if (strcmp(mode, "exit") == 0) return atoi(arg);
   if (strcmp(mode, "hold") == 0) return hold(atoi(arg));
+  if (strcmp(mode, "spawn-loop") == 0) return spawn_loop(atoi(arg));
+  if (strcmp(mode, "drain") == 0) return drain();
+  if (strcmp(mode, "pump") == 0) return pump(atoi(arg), argc > 3 ? atoi(argv[3]) : 1);
   return 101;
 }
