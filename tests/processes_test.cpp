@@ -134,6 +134,20 @@ TEST_F(Processes, TwoRunsGiveTheSameTrace) {
   EXPECT_EQ(o.err.find("[pid 1]"), o.err.find("[pid 1] spawn(")) << "named once there are two";
 }
 
+// Coverage counts what every process ran: main once in process 1 and once in each child.
+TEST_F(Processes, CoverageCountsEveryProcess) {
+  std::string info = (scratch.path / "cov.info").string();
+  struct Case {
+    std::string children;
+    std::string main_runs;
+  };
+  for (const Case& c : {Case{"0", "FNDA:1,main\n"}, Case{"3", "FNDA:4,main\n"}}) {
+    SCOPED_TRACE(c.children);
+    ASSERT_EQ(run("spawn-loop " + c.children, {"--coverage", info}).status, 0);
+    EXPECT_NE(slurp(info).find(c.main_runs), std::string::npos);
+  }
+}
+
 // The example shell, built from examples/ with its filters in /bin, runs pipelines with
 // redirections, cd, exit and $? as sh would (its messages are on the console, descriptor 1).
 TEST_F(Processes, TheExampleShellRunsPipelinesWithRedirections) {

@@ -30,6 +30,9 @@ Machine::Machine(Process& first, std::string program, uint64_t memory_limit)
 }
 
 Machine::~Machine() {
+  for (auto& [id, e] : table_) {
+    if (id != 1 && e.owned && on_stop) on_stop(*e.process, id);
+  }
   first_.set_yield(nullptr);
   first_.set_slice(0);
   shared().host = nullptr;
@@ -95,6 +98,7 @@ int32_t Machine::spawn(Kernel& parent, int program, const std::vector<std::strin
   shared().several = true;
   // From now on process 1 shares the CPU too.
   first_.set_slice(kSlice);
+  if (on_start) on_start(*e.process, pid);
   return pid;
 }
 
@@ -138,6 +142,7 @@ void Machine::end(int32_t pid, int32_t status) {
   }
   if (e.parent == 0 && pid != 1) dropped.push_back(pid);
   // Its memory and engine go at once; the table keeps only what waitpid needs.
+  if (pid != 1 && on_stop) on_stop(*e.process, pid);
   if (pid != 1) e.owned.reset();
   for (int32_t id : dropped) table_.erase(id);
   // Process 1 keeps its slices even when it is alone again: the engine drops every

@@ -44,6 +44,11 @@ class Machine final : public ProcessHost {
   // Called for each other process that faults, before it goes: the crash report.
   std::function<void(Process&, int32_t pid, const std::string& program, const RunResult&)> on_fault;
 
+  // Called for each other process as it starts, before it runs, and as it ends (or at the
+  // machine's end), before it goes: what measures every process's program.
+  std::function<void(Process&, int32_t pid)> on_start;
+  std::function<void(Process&, int32_t pid)> on_stop;
+
   // How many processes were ever started, the first included.
   int32_t started() const { return next_pid_ - 1; }
 

@@ -143,6 +143,8 @@ RunOutcome run_program(const RunOptions& o) {
               << ") crashed; the others go on\n";
     report_crash(child, r, trace.stream());
   };
+  machine.on_start = [&measures](Process& child, int32_t pid) { measures->attach(child, pid); };
+  machine.on_stop = [&measures](Process& child, int32_t pid) { measures->detach(child, pid); };
   if (!o.record.empty()) process->kernel().compositor().set_recording(true);
   if (o.instruction_limit > 0) process->set_instruction_limit(o.instruction_limit);
 
@@ -177,6 +179,8 @@ RunOutcome run_program(const RunOptions& o) {
   // What a run that went wrong produced is still worth having: every output is written in
   // every case, and a failure to write one is the run's failure, said with its reason.
   outcome.undelivered = !write_outputs(*process, o, *measures);
+  machine.on_start = nullptr;
+  machine.on_stop = nullptr;
   if (const std::optional<RunResult>& r = outcome.result) {
     if (r->end == RunResult::End::Stopped && !r->message.empty()) {
       std::cerr << "nuvrelos-run: " << r->message << "\n";
