@@ -57,6 +57,7 @@ TEST_F(Processes, ScenesEndAsAKernelWould) {
        "missing -2\nnot a program -8\na directory -13\nbad pointer -14\nno arguments -22\n"
        "unknown flags -22\nclosed stdio -9\n"},
       {"limit", "started 63, then -11\nreaped 63\n"},
+      {"zombies", "started 63, then -11\nwaited 1\none more 1\n"},
       {"fifo", "mkfifo 0\nagain -17\ngot \"through the fifo\"\nwriter 0\n"},
       {"streams",
        "begin 1\nmissing before end -1\nend 0\nend again -9\nabandoned child 11\n"

@@ -52,7 +52,9 @@ bool Machine::halted() const {
 
 int32_t Machine::spawn(Kernel& parent, int program, const std::vector<std::string>& args) {
   UniqueFd file(program);
-  if (alive() >= kMaxProcesses) return err::kEAGAIN;
+  // Children that ended and were not waited for count too, as on Linux: a loop that never
+  // waits cannot fill the host with them.
+  if (table_.size() >= kMaxProcesses) return err::kEAGAIN;
   std::string path = "/proc/self/fd/" + std::to_string(program);
   if (inspect_abi(path).kind == AbiVerdict::Kind::Foreign) return err::kENOEXEC;
   // What the child gets: 0-2 as the parent set them (its own by default), and its other

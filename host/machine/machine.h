@@ -22,7 +22,8 @@ namespace nuv {
 
 class Machine final : public ProcessHost {
  public:
-  // A spawn beyond this many live processes answers -EAGAIN.
+  // A spawn beyond this many processes (those that ended and were not waited for included)
+  // answers -EAGAIN.
   static constexpr size_t kMaxProcesses = 64;
   // Guest instructions a process runs before the next one's turn, while several can run.
   static constexpr uint64_t kSlice = 200000;

@@ -226,6 +226,22 @@ int limit() {
   return 0;
 }
 
+// Children that end and are never waited for still count against the limit.
+int zombies() {
+  int started = 0, last = 0;
+  for (int i = 0; i < 100; ++i) {
+    last = start("exit", "0");
+    if (last < 0) break;
+    ++started;
+    usleep(10);  // each one ends before the next starts
+  }
+  printf("started %d, then %d\n", started, last);
+  int status = 0;
+  printf("waited %d\n", waitpid(-1, &status, 0) > 0);
+  printf("one more %d\n", start("exit", "0") > 0);
+  return 0;
+}
+
 int fifo() {
   printf("mkfifo %d\n", mkfifo("/channel"));
   printf("again %d\n", mkfifo("/channel"));
@@ -354,6 +370,7 @@ int main(int argc, char** argv) {
                                {"deadlock", deadlock},
                                {"limit", limit},
                                {"fifo", fifo},
+                               {"zombies", zombies},
                                {"fifo-writer", fifo_writer},
                                {"streams", streams},
                                {"abandon", abandon},
