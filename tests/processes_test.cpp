@@ -78,6 +78,10 @@ TEST_F(Processes, ACrashingChildIsReportedAndTheOthersGoOn) {
             std::string::npos)
       << o.err;
   EXPECT_NE(o.err.find("in (anonymous namespace)::crash()"), std::string::npos) << o.err;
+  // The trace's crash record names the process too.
+  std::string trace = (scratch.path / "trace").string();
+  ASSERT_EQ(run("waits", {"--trace", trace, "--trace-filter", "exit"}).status, 0);
+  EXPECT_NE(slurp(trace).find(",\"pid\":4}\n"), std::string::npos) << slurp(trace);
 }
 
 TEST_F(Processes, AStreamCommitsWholeAndAnAbandonedOneLeavesNothing) {
