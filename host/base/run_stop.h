@@ -14,6 +14,7 @@ struct RunStop {
     HostFailure,   // the host failed what the program asked (no font, no window, no screenshot)
     WindowClosed,  // the user closed the program's window
     Signal,        // a signal, ending the program as it ends a native process
+    Deadlock,      // every process waits for another and nothing can wake them
   };
   Cause cause = Cause::Limit;
   int signal = 0;       // Signal: its number, as <csignal> names it

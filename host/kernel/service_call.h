@@ -50,6 +50,8 @@ inline bool is_number(const Value& v) { return v.index() <= 2; }
 
 struct ServiceCall {
   uint64_t seq = 0;
+  int32_t pid = 1;       // the process that made the call
+  bool several = false;  // more than one process had run by then: strace names the pid
   uint32_t number = 0;
   Slots slots{};
   int32_t result = 0;

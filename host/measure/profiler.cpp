@@ -50,7 +50,9 @@ Profiler::Profiler(Process& process) : process_(process), uc_(process.engine()) 
   // The kernel outlives this profiler: its observer must find out when the profiler is gone.
   alive_ = std::make_shared<Profiler*>(this);
   std::weak_ptr<Profiler*> alive = alive_;
-  process.kernel().add_observer([alive](const ServiceCall& call) {
+  // The observers are the machine's: only this process's calls are its.
+  process.kernel().add_observer([alive, pid = process.kernel().pid()](const ServiceCall& call) {
+    if (call.pid != pid) return;
     if (auto self = alive.lock()) (*self)->on_kernel_call(call.number);
   });
 }

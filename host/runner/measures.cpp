@@ -60,10 +60,34 @@ RunMeasures::RunMeasures(Process& process, const MeasureOptions& options,
 
 RunMeasures::~RunMeasures() = default;
 
+void RunMeasures::attach(Process& child, int32_t pid) {
+  if (!coverage_) return;
+  children_[pid] = Child{&child, std::make_unique<BlockCoverage>(child)};
+}
+
+void RunMeasures::detach(Process& child, int32_t pid) {
+  auto it = children_.find(pid);
+  if (it == children_.end() || it->second.process != &child) return;
+  try {
+    // The program's file stays open while its process lives: its lines are read from there.
+    merge(children_lines_,
+          line_coverage(SourceMap::read(child.image().path()), it->second.coverage->blocks()));
+  } catch (const std::exception& e) {
+    std::cerr << "nuvrelos-run: warning: --coverage: process " << pid << ": " << e.what() << "\n";
+  }
+  children_.erase(it);
+}
+
 bool RunMeasures::finish() {
   bool ok = true;
+  // Processes still there (a run that was stopped) count as they are.
+  while (!children_.empty()) {
+    auto& [pid, child] = *children_.begin();
+    detach(*child.process, pid);
+  }
   if (coverage_) {
     LineCoverage cov = line_coverage(map_, coverage_->blocks());
+    merge(cov, children_lines_);
     // genhtml shows the sources it can open by the names the file gives, so a source whose
     // path would need escaping is left out with those that are not on this machine.
     keep_files(cov, [](const std::string& f) {

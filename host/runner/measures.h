@@ -2,6 +2,7 @@
 #pragma once
 
 #include <CLI/CLI.hpp>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -9,6 +10,7 @@
 #include "host/base/replaced_file.h"
 #include "host/machine/process.h"
 #include "host/measure/block_coverage.h"
+#include "host/measure/lcov.h"
 #include "host/measure/profiler.h"
 #include "host/measure/source_map.h"
 
@@ -31,6 +33,12 @@ class RunMeasures {
               const std::vector<std::string>& args);
   ~RunMeasures();
 
+  // Coverage of the machine's other processes: each is watched from its start, and what it
+  // ran is added to the file when it ends (the lines of every program, summed where they are
+  // the same source).
+  void attach(Process& child, int32_t pid);
+  void detach(Process& child, int32_t pid);
+
   // Writes the files and puts them in place; false after saying on standard error what
   // could not be written (the previous files then stay).
   bool finish();
@@ -44,6 +52,12 @@ class RunMeasures {
   ReplacedFile profile_out_{"the profile file"};
   std::unique_ptr<BlockCoverage> coverage_;
   std::unique_ptr<Profiler> profiler_;
+  struct Child {
+    Process* process;
+    std::unique_ptr<BlockCoverage> coverage;
+  };
+  std::map<int32_t, Child> children_;
+  LineCoverage children_lines_;
 };
 
 }  // namespace nuv

@@ -10,6 +10,7 @@
 #include "host/emu/abi_note.h"
 #include "host/gui/compositor.h"
 #include "host/gui/png_file.h"
+#include "host/machine/machine.h"
 #include "host/machine/process.h"
 #include "host/runner/command_line.h"
 #include "host/runner/debug_run.h"
@@ -109,6 +110,8 @@ RunOutcome run_program(const RunOptions& o) {
     return ended_with(kCannotRunStatus);
   }
   if (!abi_allows_running(o.args[0])) return ended_with(kCannotRunStatus);
+  // The program is process 1 of the machine; the processes it starts run beside it.
+  Machine machine(*process, o.args[0], o.memory_limit);
   if (o.vnc && !start_vnc_display(*o.vnc, *process)) return ended_with(kUsageStatus);
   const std::pair<const char*, const std::string*> outputs[] = {{"--trace", &o.trace},
                                                                 {"--coverage", &o.measure.coverage},
@@ -134,6 +137,14 @@ RunOutcome run_program(const RunOptions& o) {
   } catch (const std::exception& e) {
     return ended_with(usage_error(kRunCommand, e.what()));
   }
+  machine.on_fault = [&trace](Process& child, int32_t pid, const std::string& program,
+                              const RunResult& r) {
+    std::cerr << "nuvrelos-run: process " << pid << " (" << program
+              << ") crashed; the others go on\n";
+    report_crash(child, r, trace.stream());
+  };
+  machine.on_start = [&measures](Process& child, int32_t pid) { measures->attach(child, pid); };
+  machine.on_stop = [&measures](Process& child, int32_t pid) { measures->detach(child, pid); };
   if (!o.record.empty()) process->kernel().compositor().set_recording(true);
   if (o.instruction_limit > 0) process->set_instruction_limit(o.instruction_limit);
 
@@ -149,10 +160,27 @@ RunOutcome run_program(const RunOptions& o) {
     } else {
       outcome.result = process->run(o.args);
     }
+    // The others run to their end after process 1's (its status stays the command's), unless
+    // the run itself was stopped.
+    if (outcome.result && outcome.result->end != RunResult::End::Stopped) {
+      machine.finish(*outcome.result);
+      const Kernel& k = process->kernel();
+      if (const RunStop* stop = process->requested_stop()) {
+        outcome.result->end = RunResult::End::Stopped;
+        outcome.result->stop = *stop;
+        outcome.result->message = stop->message;
+      } else if (k.stopped() && outcome.result->end == RunResult::End::Exited) {
+        outcome.result->end = RunResult::End::Stopped;
+        outcome.result->stop = *k.stopped();
+        outcome.result->message = k.stopped()->message;
+      }
+    }
   }
   // What a run that went wrong produced is still worth having: every output is written in
   // every case, and a failure to write one is the run's failure, said with its reason.
   outcome.undelivered = !write_outputs(*process, o, *measures);
+  machine.on_start = nullptr;
+  machine.on_stop = nullptr;
   if (const std::optional<RunResult>& r = outcome.result) {
     if (r->end == RunResult::End::Stopped && !r->message.empty()) {
       std::cerr << "nuvrelos-run: " << r->message << "\n";
