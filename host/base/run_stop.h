@@ -14,6 +14,7 @@ struct RunStop {
     HostFailure,   // the host failed what the program asked (no font, no window, no screenshot)
     WindowClosed,  // the user closed the program's window
     Signal,        // a signal, ending the program as it ends a native process
+    Diverged,      // a replayed run did what its record does not say
   };
   Cause cause = Cause::Limit;
   int signal = 0;       // Signal: its number, as <csignal> names it

@@ -95,7 +95,22 @@ int32_t Kernel::dispatch(uint32_t number, const Slots& slots) {
   call.seq = ++seq_;
   call.number = number;
   call.slots = slots;
-  call.result = answer(find_service(number), call, decoding_ || !observers_.empty());
+  bool show = decoding_ || !observers_.empty();
+  const ServiceInfo* info = find_service(number);
+  if (journal_ == nullptr) {
+    call.result = answer(info, call, show);
+  } else if (auto recorded = journal_->answer(*this, call)) {
+    // Answered from a record: the arguments are only shown, as they would have been read.
+    call.result = *recorded;
+    if (show && info) info->show(*this, call.slots, call);
+    journal_->completed(*this, call, {});
+  } else {
+    stores_.clear();
+    capturing_ = true;
+    call.result = answer(info, call, show);
+    capturing_ = false;
+    journal_->completed(*this, call, stores_);
+  }
   if (recording_) calls_.push_back(call);
   for (const auto& observer : observers_) observer(call);
   return call.result;

@@ -22,6 +22,7 @@
 namespace nuv {
 
 class Compositor;
+class Kernel;
 struct ServiceInfo;
 
 struct KernelConfig {
@@ -37,6 +38,23 @@ struct KernelConfig {
   // writefile on a file with several hard links writes through them in place instead of
   // replacing it atomically (see whole_file.h).
   bool write_through_links = false;
+};
+
+// A stretch of the program's memory a call's handler stored into, with the bytes stored.
+struct CallStore {
+  uint32_t address = 0;
+  std::vector<uint8_t> bytes;
+};
+
+// What records and replays a run (host/timetravel): it sees each call before any argument is
+// read and may answer it from a record (the handler then does not run), and sees each completed
+// call once with what its handler stored into the program's memory.
+class CallJournal {
+ public:
+  virtual ~CallJournal() = default;
+  virtual std::optional<int32_t> answer(Kernel& kernel, const ServiceCall& call) = 0;
+  virtual void completed(Kernel& kernel, const ServiceCall& call,
+                         const std::vector<CallStore>& stores) = 0;
 };
 
 // A test's answer for a service, asked before any argument is read: change the call's slots
@@ -61,6 +79,17 @@ class Kernel {
   void set_decoding(bool on) { decoding_ = on; }
   // Observers see every call after it completed (the trace writers).
   void add_observer(CallObserver observer);
+
+  // One journal at a time (null: none); the kernel does not own it.
+  void set_journal(CallJournal* journal) { journal_ = journal; }
+  CallJournal* journal() const { return journal_; }
+  // Called for every store of a handler into the program's memory (service_args.h).
+  void note_store(uint32_t address, const void* bytes, size_t size) {
+    if (capturing_) {
+      auto* p = static_cast<const uint8_t*>(bytes);
+      stores_.push_back(CallStore{address, std::vector<uint8_t>(p, p + size)});
+    }
+  }
 
   void script(uint32_t number, Script script);
   void clear_scripts() { scripts_.clear(); }
@@ -117,6 +146,9 @@ class Kernel {
   std::vector<ServiceCall> calls_;
   std::vector<CallObserver> observers_;
   std::map<uint32_t, Script> scripts_;
+  CallJournal* journal_ = nullptr;
+  bool capturing_ = false;
+  std::vector<CallStore> stores_;
   uint64_t seq_ = 0;
   bool exited_ = false;
   int32_t exit_status_ = 0;

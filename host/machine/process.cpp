@@ -592,6 +592,8 @@ void Process::drop_translations() {
 
 void Process::count_instruction_hook(int delta) { hooks_->instruction_hooks += delta; }
 
+bool Process::pause_pending() const { return hooks_->pause; }
+
 bool Process::replaying() const { return hooks_->replaying; }
 
 size_t Process::block_cuts() const { return blocks_->cuts(); }

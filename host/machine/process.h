@@ -77,6 +77,9 @@ class Process {
   // Ends the current resume() as Paused; safe from hooks and from another thread. A request
   // between runs is dropped when the next one starts.
   void request_pause();
+  // A pause was asked for in this run and has not taken effect yet: a hook that would
+  // complete the current instruction itself leaves it alone.
+  bool pause_pending() const;
 
   // Calls the function at `function` with cdecl 32-bit slots; ends at its return, at the exit
   // service, or at a fault.

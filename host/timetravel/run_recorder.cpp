@@ -1,0 +1,69 @@
+#include "host/timetravel/run_recorder.h"
+
+#include "host/timetravel/call_classes.h"
+
+namespace nuv {
+
+RunRecorder::RunRecorder(Process& process, RunHeader header)
+    : process_(process), header_(std::move(header)) {}
+
+bool RunRecorder::open(const std::string& path, std::string& why) {
+  if (!file_.open(path, why)) return false;
+  buffer_ = encode_preamble();
+  encode_header(header_, buffer_);
+  header_.program.clear();
+  flush(true);
+  return true;
+}
+
+void RunRecorder::flush(bool always) {
+  if (!always && buffer_.size() < (1u << 20)) return;
+  file_.write(buffer_);
+  buffer_.clear();
+}
+
+std::optional<int32_t> RunRecorder::answer(Kernel& kernel, const ServiceCall& call) {
+  if (replay_of(call.number) == Replay::Drawing) return std::nullopt;
+  // Taken before the call: what a replay compares is what the program handed over.
+  digest_ = argument_digest(kernel.memory(), call.number, call.slots);
+  flags_ = 0;
+  if (call.number == SVC_write) {
+    OpenFile* file = kernel.files().get(static_cast<int32_t>(call.slots[0]));
+    if (file != nullptr && dynamic_cast<ConsoleOut*>(file) != nullptr) {
+      flags_ |= RecordedCall::kConsoleOutput;
+    }
+  }
+  return std::nullopt;
+}
+
+void RunRecorder::completed(Kernel&, const ServiceCall& call,
+                            const std::vector<CallStore>& stores) {
+  if (replay_of(call.number) == Replay::Drawing) return;
+  RecordedCall c;
+  c.number = call.number;
+  for (size_t i = 0; i < 3; ++i) c.slots[i] = call.slots[i];
+  c.digest = digest_;
+  c.result = call.result;
+  c.flags = flags_;
+  for (const CallStore& s : stores) c.stores.push_back(RecordedStore{s.address, s.bytes});
+  encode_event(RunEvent{std::move(c)}, buffer_);
+  flush(false);
+}
+
+uint64_t RunRecorder::rdtsc(Kernel&, uint32_t, uint64_t host) {
+  encode_event(RunEvent{RecordedRdtsc{host}}, buffer_);
+  flush(false);
+  return host;
+}
+
+bool RunRecorder::finish(const RunResult& end, std::string& why) {
+  if (end.end == RunResult::End::Stopped) {
+    encode_event(RunEvent{RecordedEnd{static_cast<uint8_t>(end.stop.cause), end.stop.signal,
+                                      end.stop.message}},
+                 buffer_);
+  }
+  flush(true);
+  return file_.commit(why);
+}
+
+}  // namespace nuv

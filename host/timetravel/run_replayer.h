@@ -1,0 +1,42 @@
+// --replay-run: the run again from its record. Calls that read the host are answered from the
+// record and never run (nothing of the host is read or written); calls that change only the
+// machine run again and must answer as they did; console output is written again. The first
+// call (or rdtsc) that differs from the record, or one past its end, stops the run at once as
+// a divergence that names where.
+#pragma once
+
+#include <memory>
+
+#include "host/machine/process.h"
+#include "host/timetravel/journal.h"
+#include "host/timetravel/run_record.h"
+
+namespace nuv {
+
+class RunReplayer : public Journal {
+ public:
+  RunReplayer(Process& process, std::shared_ptr<const RunRecord> record);
+
+  std::optional<int32_t> answer(Kernel& kernel, const ServiceCall& call) override;
+  void completed(Kernel& kernel, const ServiceCall& call,
+                 const std::vector<CallStore>& stores) override;
+  uint64_t rdtsc(Kernel& kernel, uint32_t eip, uint64_t host) override;
+
+  bool diverged() const { return diverged_; }
+  // The record's events taken so far.
+  size_t position() const { return next_; }
+
+ private:
+  void diverge(Kernel& kernel, uint32_t eip, const std::string& name, const std::string& what);
+  // After a completed call: a record that ends in a stop of the host's stops the replay there.
+  void end_if_recorded(Kernel& kernel);
+
+  Process& process_;
+  std::shared_ptr<const RunRecord> record_;
+  size_t next_ = 0;
+  size_t calls_ = 0;  // recorded calls taken, for the messages
+  std::optional<size_t> executing_;
+  bool diverged_ = false;
+};
+
+}  // namespace nuv
