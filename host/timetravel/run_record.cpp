@@ -10,6 +10,8 @@ enum Kind : uint8_t { kHeader = 1, kCall = 2, kRdtsc = 3, kEnd = 4 };
 // More than any program the runner would load (its memory limit is 4 GiB, far beyond a
 // record's use): a length beyond it is damage, not a reason to allocate.
 constexpr uint32_t kMaxString = 1u << 30;
+// The causes a recorded stop may have (host/base/run_stop.h: Limit to Diverged).
+constexpr uint8_t kLastStopCause = 4;
 
 class Writer {
  public:
@@ -160,10 +162,11 @@ RunRecord decode_run_record(std::string_view bytes) {
     uint8_t kind = frame.u8();
     if (bytes.size() - at - 5 < length) frame.fail("truncated: a record is cut short");
     Reader r(bytes.substr(at + 5, length), at + 5);
-    if (ended) r.fail("a record after the end record");
+    if (kind < kHeader || kind > kEnd) frame.fail("a record of unknown kind " + std::to_string(kind));
     if ((kind == kHeader) == have_header) {
       r.fail(have_header ? "a second header" : "a record before the header");
     }
+    if (ended) r.fail("a record after the end record");
     switch (kind) {
       case kHeader: {
         RunHeader& h = out.header;
@@ -206,6 +209,7 @@ RunRecord decode_run_record(std::string_view bytes) {
       case kEnd: {
         RecordedEnd e;
         e.cause = r.u8();
+        if (e.cause > kLastStopCause) r.fail("an end of unknown cause");
         e.signal = static_cast<int32_t>(r.u32());
         e.message = r.str("the end's message");
         out.events.emplace_back(std::move(e));
