@@ -54,6 +54,19 @@ void ProcessTarget::on_code(uc_struct*, uint64_t address, uint32_t, void* user) 
   auto* self = static_cast<ProcessTarget*>(user);
   bool first = self->first_;
   self->first_ = false;
+  History* history = self->history_;
+  if (history && history->position() == self->run_to_) {
+    self->process_.request_pause();
+    return;
+  }
+  if (self->scanning_) {
+    // Running again to find the last hit: breakpoints are noted, not stopped at.
+    if (!self->breakpoints_.empty() && self->breakpoints_.count(static_cast<uint32_t>(address))) {
+      self->hit_ = Hit{history->position(), std::nullopt};
+    }
+    history->executing();
+    return;
+  }
   if (self->stop_next_) {
     // The instruction before this one wrote to a watched range and is complete now.
     self->stop_next_ = false;
@@ -61,19 +74,23 @@ void ProcessTarget::on_code(uc_struct*, uint64_t address, uint32_t, void* user) 
     return;
   }
   // A breakpoint where the run resumes has already been reported: step over it.
-  if (first) return;
   // One step is done when a second instruction comes up. (Counting in the engine itself
   // overshoots to the end of a block while this hook exists.)
-  if (self->stepping_) {
+  if (!first && (self->stepping_ || (!self->breakpoints_.empty() &&
+                                     self->breakpoints_.count(static_cast<uint32_t>(address))))) {
     self->process_.request_pause();
     return;
   }
-  if (self->breakpoints_.empty()) return;
-  if (self->breakpoints_.count(static_cast<uint32_t>(address))) self->process_.request_pause();
+  if (history) history->executing();
 }
 
 void ProcessTarget::on_watch(uc_struct*, int, uint64_t address, int, int64_t, void* user) {
   auto* self = static_cast<ProcessTarget*>(user);
+  if (self->scanning_) {
+    // Going back stops before the write: the instruction that made it is the one counted last.
+    self->hit_ = Hit{self->history_->position() - 1, static_cast<uint32_t>(address)};
+    return;
+  }
   if (!self->watch_hit_) self->watch_hit_ = static_cast<uint32_t>(address);
   self->stop_next_ = true;
 }

@@ -204,10 +204,8 @@ RunOutcome run_program(const RunOptions& o) {
     journal = replayer.get();
   }
   std::optional<RdtscHooks> rdtsc;
-  if (journal) {
-    process->kernel().set_journal(journal);
-    rdtsc.emplace(*process, journal);
-  }
+  if (journal) process->kernel().set_journal(journal);
+  if (journal || o.gdb_port) rdtsc.emplace(*process, journal);
   if (o.instruction_limit > 0) process->set_instruction_limit(o.instruction_limit);
 
   RunOutcome outcome;
@@ -216,7 +214,8 @@ RunOutcome run_program(const RunOptions& o) {
     // that a run that gdb left, or a debugger that went silent, still ends.
     Watchdog watchdog(*process, o.timeout);
     if (o.gdb_port) {
-      DebugOutcome d = run_under_gdb(*process, o.args, *o.gdb_port, trace.stream());
+      DebugOutcome d = run_under_gdb(*process, o.args, *o.gdb_port, trace.stream(), journal,
+                                     o.history_memory);
       outcome.result = d.result;
       outcome.status = d.status;
     } else {

@@ -12,6 +12,8 @@ class Journal : public CallJournal {
  public:
   // The value the program's rdtsc gets at `eip`, where the host's counter reads `host`.
   virtual uint64_t rdtsc(Kernel& kernel, uint32_t eip, uint64_t host) = 0;
+  // For a call this journal answered itself, what it stored into the program's memory.
+  virtual std::vector<CallStore> answered_stores() const { return {}; }
 };
 
 }  // namespace nuv

@@ -45,7 +45,17 @@ void RunReplayer::diverge(Kernel& kernel, uint32_t eip, const std::string& name,
   kernel.end_run(RunStop{RunStop::Cause::Diverged, 0, std::string(where) + ": " + what});
 }
 
+std::vector<CallStore> RunReplayer::answered_stores() const {
+  std::vector<CallStore> out;
+  if (!answered_) return out;
+  for (const RecordedStore& s : std::get<RecordedCall>(record_->events[*answered_]).stores) {
+    out.push_back(CallStore{s.address, s.bytes});
+  }
+  return out;
+}
+
 std::optional<int32_t> RunReplayer::answer(Kernel& kernel, const ServiceCall& call) {
+  answered_.reset();
   if (diverged_) return err::kEIO;
   Replay kind = replay_of(call.number);
   if (kind == Replay::Drawing) return std::nullopt;
@@ -82,6 +92,7 @@ std::optional<int32_t> RunReplayer::answer(Kernel& kernel, const ServiceCall& ca
     executing_ = next_++;
     return std::nullopt;
   }
+  answered_ = next_;
   ++next_;
   ++calls_;
   for (const RecordedStore& s : rc->stores) {

@@ -21,6 +21,7 @@ class RunReplayer : public Journal {
   void completed(Kernel& kernel, const ServiceCall& call,
                  const std::vector<CallStore>& stores) override;
   uint64_t rdtsc(Kernel& kernel, uint32_t eip, uint64_t host) override;
+  std::vector<CallStore> answered_stores() const override;
 
   bool diverged() const { return diverged_; }
   // The record's events taken so far.
@@ -36,6 +37,7 @@ class RunReplayer : public Journal {
   size_t next_ = 0;
   size_t calls_ = 0;  // recorded calls taken, for the messages
   std::optional<size_t> executing_;
+  std::optional<size_t> answered_;  // the event the last answered call came from
   bool diverged_ = false;
 };
 
