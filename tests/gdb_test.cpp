@@ -208,8 +208,10 @@ int marker_line(const std::string& what) { return marked_line(kSource, "marker: 
 // port (0), it must name one.
 class Stub {
  public:
-  explicit Stub(const std::vector<std::string>& guest_args, const std::string& port = "0") {
-    std::vector<std::string> args = {kRunner, "--gdb", port, guest_program("prog_debuggee")};
+  explicit Stub(const std::vector<std::string>& guest_args, const std::string& port = "0",
+                const std::string& program = "prog_debuggee")
+      : program_(program) {
+    std::vector<std::string> args = {kRunner, "--gdb", port, guest_program(program)};
     args.insert(args.end(), guest_args.begin(), guest_args.end());
     runner_.emplace(args, dir_.path / "out", -1, dir_.path / "err");
     // The runner names its port once it listens; it may also end at once (a port in use).
@@ -227,6 +229,7 @@ class Stub {
   }
 
   const std::string& port() const { return port_; }
+  const std::string& program() const { return program_; }
   // The runner's exit status once it ends; -1 when it does not.
   int status() {
     if (!status_) status_ = runner_->wait_exit();
@@ -240,6 +243,7 @@ class Stub {
   std::optional<Child> runner_;
   std::optional<int> status_;
   std::string port_;
+  std::string program_;
 };
 
 // gdb in batch mode: connects, runs the commands, prints what a user would see.
@@ -248,7 +252,7 @@ std::string gdb(const Stub& stub, const std::vector<std::string>& commands) {
       "timeout 120 gdb -nx -batch -ex 'set confirm off' -ex 'target remote 127.0.0.1:" +
       stub.port() + "'";
   for (const auto& c : commands) cmd += " -ex '" + c + "'";
-  Outcome o = shell(cmd + " " + quoted(guest_program("prog_debuggee")));
+  Outcome o = shell(cmd + " " + quoted(guest_program(stub.program())));
   return o.out + o.err;
 }
 
@@ -415,6 +419,58 @@ TEST(GdbStub, MalformedPacketsLeaveTheStubAnsweringAndCtrlCInterrupting) {
   EXPECT_EQ(c.reply(), std::optional<std::string>("T02"));
   ASSERT_TRUE(c.send(gdb_frame("k")));
   EXPECT_EQ(stub.status(), 137);
+}
+
+// Going back in time with stock gdb: the stub keeps the run's history, so reverse-stepi,
+// reverse-continue (to a breakpoint, to the last write of a watched location, to the start),
+// reverse-finish and reverse-next put the program where it was, registers and memory with it;
+// and what the program printed is printed once, however often its calls are run again.
+TEST(GdbStub, GoesBackInTime) {
+  const std::string rewind = std::string(NUV_SOURCE_DIR) + "/tests/guest/prog_rewind.cpp";
+  auto line = [&](const std::string& marker) {
+    return "prog_rewind.cpp:" + std::to_string(marked_line(rewind, "marker: " + marker));
+  };
+  struct Case {
+    std::string name;
+    std::string script;  // a gdb command file
+    std::vector<std::string> seen;
+  };
+  const Case cases[] = {
+      {"reverse-stepi back over a kernel call, which is one step",
+       "break write\ncontinue\nwhile *(unsigned short*)$pc != 0x80cd\n  stepi\nend\n"
+       "stepi\nx/i $pc\nreverse-stepi\nx/i $pc\nprint $pc == write + 32\n",
+       {"<write(int, void const*, size_t)+34>:\tpop", "<write(int, void const*, size_t)+32>:\tint    $0x80"}},
+      {"reverse-continue to a breakpoint, with the memory of then",
+       "break add\ncontinue\ncontinue\ncontinue\nprint g_total\nreverse-continue\nprint value\n"
+       "print g_total\n",
+       {"add (value=value@entry=3)", "$1 = 3", "Breakpoint 1, add (value=value@entry=2)",
+        "$2 = 2", "$3 = 1"}},
+      {"reverse-finish to the call, then reverse-next",
+       "break add\ncontinue\ncontinue\nreverse-finish\nprint g_total\nreverse-next\nprint i\n",
+       {"in main (", line("call add"), "$1 = 1", "$2 = 2"}},
+      {"reverse-continue to the last write of a watched location",
+       "break " + line("print") + "\ncontinue\nprint *balance\nwatch -l *balance\n"
+       "reverse-continue\nbt\n",
+       {"$1 = 1701736266", "Old value = 1701736266", "New value = 7237450", "in strcpy (",
+        "in main (", line("call set_name")}},
+      {"the start of history",
+       "break " + line("balance") + "\ncontinue\nreverse-continue\ninfo registers eip\n"
+       "reverse-stepi\n",
+       {"No more reverse-execution history.\n_start () at", "<_start>",
+        "No more reverse-execution history."}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Stub stub({}, "0", "prog_rewind");
+    ScratchDir dir;
+    spit(dir.path / "commands.gdb", c.script);
+    std::string out = gdb(stub, {"source " + (dir.path / "commands.gdb").string()});
+    expect_seen(out, c.seen);
+    // gdb in batch mode detaches: the program runs on from where it was taken, its calls up to
+    // where it had been answered as they were the first time.
+    EXPECT_EQ(stub.status(), 1) << out << stub.err();
+    EXPECT_EQ(stub.out(), ".....\nbalance 1701736266, total 15\n") << out;
+  }
 }
 
 TEST(GdbStub, PortInUseIsAClearError) {
