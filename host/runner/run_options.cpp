@@ -235,14 +235,19 @@ std::variant<RunOptions, int> parse_run_options(int argc, char** argv) {
   app.add_option_function<std::string>(
          "--history-memory",
          [&history_memory](const std::string& v) {
+           if (v == "0") {
+             history_memory = 0;
+             return;
+           }
            if (auto bytes = memory_size(v)) {
              history_memory = *bytes;
              return;
            }
-           throw CLI::ValidationError("--history-memory",
-                                      "must be a size from 4M to 4G, in bytes or with K, M or G");
+           throw CLI::ValidationError(
+               "--history-memory", "must be 0 or a size from 4M to 4G, in bytes or with K, M or G");
          },
-         "Under --gdb, the most the snapshots for going back in time may take (default 512M)")
+         "Under --gdb, the most the snapshots for going back in time may take (default 512M; "
+         "0: keep no history, gdb cannot go back)")
       ->type_name("SIZE");
   MeasureOptions measure;
   add_measure_options(app, measure);

@@ -111,21 +111,27 @@ void encode_header(const RunHeader& h, std::string& out) {
   });
 }
 
+void encode_call(const RecordedCall& c, const std::vector<StoreView>& stores, std::string& out) {
+  record(out, kCall, [&](Writer& w) {
+    w.u32(c.pid);
+    w.u32(c.number);
+    for (uint32_t s : c.slots) w.u32(s);
+    w.u64(c.digest);
+    w.u32(static_cast<uint32_t>(c.result));
+    w.u8(c.flags);
+    w.u32(static_cast<uint32_t>(stores.size()));
+    for (const StoreView& s : stores) {
+      w.u32(s.address);
+      w.bytes(s.data, s.size);
+    }
+  });
+}
+
 void encode_event(const RunEvent& event, std::string& out) {
   if (const auto* c = std::get_if<RecordedCall>(&event)) {
-    record(out, kCall, [&](Writer& w) {
-      w.u32(c->pid);
-      w.u32(c->number);
-      for (uint32_t s : c->slots) w.u32(s);
-      w.u64(c->digest);
-      w.u32(static_cast<uint32_t>(c->result));
-      w.u8(c->flags);
-      w.u32(static_cast<uint32_t>(c->stores.size()));
-      for (const RecordedStore& s : c->stores) {
-        w.u32(s.address);
-        w.bytes(s.bytes.data(), s.bytes.size());
-      }
-    });
+    std::vector<StoreView> stores;
+    for (const RecordedStore& s : c->stores) stores.push_back({s.address, s.bytes.data(), s.bytes.size()});
+    encode_call(*c, stores, out);
   } else if (const auto* r = std::get_if<RecordedRdtsc>(&event)) {
     record(out, kRdtsc, [&](Writer& w) { w.u64(r->value); });
   } else {

@@ -74,6 +74,13 @@ using RunEvent = std::variant<RecordedCall, RecordedRdtsc, RecordedEnd>;
 // Appends one record's bytes (length, kind, body) to `out`.
 void encode_header(const RunHeader& header, std::string& out);
 void encode_event(const RunEvent& event, std::string& out);
+// A call whose stores are elsewhere (c.stores is left out): what a recorder has in hand.
+struct StoreView {
+  uint32_t address;
+  const uint8_t* data;
+  size_t size;
+};
+void encode_call(const RecordedCall& c, const std::vector<StoreView>& stores, std::string& out);
 // The magic and version that start every file.
 std::string encode_preamble();
 

@@ -45,8 +45,9 @@ void RunRecorder::completed(Kernel&, const ServiceCall& call,
   c.digest = digest_;
   c.result = call.result;
   c.flags = flags_;
-  for (const CallStore& s : stores) c.stores.push_back(RecordedStore{s.address, s.bytes});
-  encode_event(RunEvent{std::move(c)}, buffer_);
+  std::vector<StoreView> views;
+  for (const CallStore& s : stores) views.push_back({s.address, s.bytes.data(), s.bytes.size()});
+  encode_call(c, views, buffer_);
   flush(false);
 }
 
