@@ -138,6 +138,12 @@ uint64_t argument_digest(const GuestMemory& memory, uint32_t number, const Slots
         n = memory.run_length(address, std::min<size_t>(slots[r.size - 1], r.limit), kRead);
         break;
     }
+    // Read where it lies when one mapping holds it all (a write's bytes usually), else copied.
+    const Region* region = n != 0 ? memory.region_at(address) : nullptr;
+    if (region != nullptr && uint64_t{address} + n <= region->end) {
+      d.bytes(region->host + (address - region->begin), n);
+      continue;
+    }
     buffer.resize(n);
     if (n != 0 && !memory.copy_in(address, buffer.data(), n)) n = 0;
     d.bytes(buffer.data(), n);
