@@ -18,8 +18,8 @@
 namespace {
 
 using nuv::test::Guest;
-using nuv::test::GuestOptions;
 using nuv::test::guest_program;
+using nuv::test::GuestOptions;
 
 // The snapshot interval the runner uses under --gdb (runner/debug_run.cpp).
 constexpr uint64_t kInterval = 1'000'000;

@@ -439,23 +439,26 @@ TEST(GdbStub, GoesBackInTime) {
       {"reverse-stepi back over a kernel call, which is one step",
        "break write\ncontinue\nwhile *(unsigned short*)$pc != 0x80cd\n  stepi\nend\n"
        "stepi\nx/i $pc\nreverse-stepi\nx/i $pc\nprint $pc == write + 32\n",
-       {"<write(int, void const*, size_t)+34>:\tpop", "<write(int, void const*, size_t)+32>:\tint    $0x80"}},
+       {"<write(int, void const*, size_t)+34>:\tpop",
+        "<write(int, void const*, size_t)+32>:\tint    $0x80"}},
       {"reverse-continue to a breakpoint, with the memory of then",
        "break add\ncontinue\ncontinue\ncontinue\nprint g_total\nreverse-continue\nprint value\n"
        "print g_total\n",
-       {"add (value=value@entry=3)", "$1 = 3", "Breakpoint 1, add (value=value@entry=2)",
-        "$2 = 2", "$3 = 1"}},
+       {"add (value=value@entry=3)", "$1 = 3", "Breakpoint 1, add (value=value@entry=2)", "$2 = 2",
+        "$3 = 1"}},
       {"reverse-finish to the call, then reverse-next",
        "break add\ncontinue\ncontinue\nreverse-finish\nprint g_total\nreverse-next\nprint i\n",
        {"in main (", line("call add"), "$1 = 1", "$2 = 2"}},
       {"reverse-continue to the last write of a watched location",
-       "break " + line("print") + "\ncontinue\nprint *balance\nwatch -l *balance\n"
-       "reverse-continue\nbt\n",
+       "break " + line("print") +
+           "\ncontinue\nprint *balance\nwatch -l *balance\n"
+           "reverse-continue\nbt\n",
        {"$1 = 1701736266", "Old value = 1701736266", "New value = 7237450", "in strcpy (",
         "in main (", line("call set_name")}},
       {"the start of history",
-       "break " + line("balance") + "\ncontinue\nreverse-continue\ninfo registers eip\n"
-       "reverse-stepi\n",
+       "break " + line("balance") +
+           "\ncontinue\nreverse-continue\ninfo registers eip\n"
+           "reverse-stepi\n",
        {"No more reverse-execution history.\n_start () at", "<_start>",
         "No more reverse-execution history."}},
   };
@@ -471,6 +474,17 @@ TEST(GdbStub, GoesBackInTime) {
     EXPECT_EQ(stub.status(), 1) << out << stub.err();
     EXPECT_EQ(stub.out(), ".....\nbalance 1701736266, total 15\n") << out;
   }
+}
+
+// rr's way of debugging a crash: from the fault, back. The faulting instruction never
+// completed, so one step back is the instruction before it.
+TEST(GdbStub, GoesBackFromAFault) {
+  Stub stub({"fault"});
+  std::string out = gdb(stub, {"continue", "info registers eip", "reverse-stepi",
+                               "info registers eip", "break outer", "reverse-continue", "bt 1"});
+  expect_seen(out,
+              {"Program received signal SIGSEGV", "<inner(int volatile*, int)+8>",
+               "<inner(int volatile*, int)+4>", "Breakpoint 1, outer (", at_line("call inner")});
 }
 
 TEST(GdbStub, PortInUseIsAClearError) {

@@ -2,6 +2,8 @@
 // the process target: wherever it goes back to, registers and memory are as they were the
 // first time the program was there, however few snapshots the memory bound left; and the
 // program's calls, run again, reach the console once.
+#include "host/timetravel/history.h"
+
 #include <gtest/gtest.h>
 
 #include <array>
@@ -9,7 +11,6 @@
 
 #include "host/debug/cpu_state.h"
 #include "host/debug/process_target.h"
-#include "host/timetravel/history.h"
 #include "tests/harness/guest.h"
 
 namespace nuv::test {

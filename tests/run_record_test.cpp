@@ -1,11 +1,12 @@
 // --record-run and --replay-run: a run recorded once and run again from its record alone, after
 // its input files changed or went, from another directory; a record edited by hand diverges
 // and says where; a damaged record is refused with one line, never followed or crashed on.
+#include "host/timetravel/run_record.h"
+
 #include <gtest/gtest.h>
 
 #include <fstream>
 
-#include "host/timetravel/run_record.h"
 #include "tests/harness/guest.h"
 #include "tests/harness/outside.h"
 
@@ -80,7 +81,10 @@ TEST(RunRecordFormat, EveryDamageIsAClearErrorNeverACrash) {
     const char* error;
   } cases[] = {
       {"empty", "", "not a run record"},
-      {"another file", "\x7f" "ELF\1\1\1", "not a run record"},
+      {"another file",
+       "\x7f"
+       "ELF\1\1\1",
+       "not a run record"},
       {"a later version", with(7, std::string("\2\0\0\0", 4)), "version 2"},
       {"the version cut", good.substr(0, 9), "truncated"},
       {"no header", good.substr(0, header_at), "no header"},
@@ -181,8 +185,7 @@ TEST_F(RunReplay, ARecordEditedByHandDivergesAndSaysWhere) {
     std::string err;
   } cases[] = {
       // The program then opens another name: its first call hands over other bytes.
-      {"an argument", "in.txt", "in.txX",
-       "replay diverged at service call 1 (open), eip 0x"},
+      {"an argument", "in.txt", "in.txX", "replay diverged at service call 1 (open), eip 0x"},
       // What the file held as recorded is what the program prints: its write differs.
       {"what a read returned", "hello world", "jello world", "(write), eip 0x"},
   };
@@ -229,8 +232,9 @@ TEST(RunReplayGui, TheDemoReplaysToTheSameLastFrame) {
   const fs::path& dir = scratch.path;
   std::string readme = std::string(NUV_SOURCE_DIR) + "/scenarios/readme.json";
   std::string demo = guest_program("stack_demo");
-  Outcome first = shell(command({"--scenario", readme, "--record-run", (dir / "demo.nuvrun").string(),
-                                 "--save-last", (dir / "first.png").string(), demo}));
+  Outcome first =
+      shell(command({"--scenario", readme, "--record-run", (dir / "demo.nuvrun").string(),
+                     "--save-last", (dir / "first.png").string(), demo}));
   ASSERT_EQ(first.status, 0) << first.err;
   Outcome again = shell(command({"--replay-run", (dir / "demo.nuvrun").string(), "--save-last",
                                  (dir / "again.png").string()}));

@@ -81,7 +81,10 @@ void ProcessTarget::on_code(uc_struct*, uint64_t address, uint32_t, void* user) 
     self->process_.request_pause();
     return;
   }
-  if (history) history->executing();
+  if (history) {
+    history->executing();
+    self->counted_at_ = static_cast<uint32_t>(address);
+  }
 }
 
 void ProcessTarget::on_watch(uc_struct*, int, uint64_t address, int, int64_t, void* user) {
@@ -174,6 +177,8 @@ GdbStop ProcessTarget::resume(bool step) {
       break;
     case RunResult::End::Fault:
       stop.signal = last_.signal ? last_.signal : SIGSEGV;
+      // The faulting instruction was counted as it began; it never completed.
+      if (history_ && last_.eip == counted_at_) history_->uncount();
       break;
     case RunResult::End::Returned:
       // _start has nowhere to return to: a native process would crash there.

@@ -80,6 +80,7 @@ class ProcessTarget : public GdbTarget {
   uint64_t run_to_ = UINT64_MAX;  // a run again stops at this position
   bool scanning_ = false;         // a run again notes its hits instead of stopping at them
   std::optional<Hit> hit_;
+  uint32_t counted_at_ = 0;  // the instruction the history counted last
   std::set<uint32_t> breakpoints_;
   std::map<std::pair<uint32_t, uint32_t>, uint64_t> watches_;  // (address, length) -> hook
   bool first_ = false;  // the next instruction is the first of a resume

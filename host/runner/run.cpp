@@ -10,9 +10,9 @@
 #include <iostream>
 #include <memory>
 
+#include "host/base/regular_file.h"
 #include "host/emu/abi_note.h"
 #include "host/gui/compositor.h"
-#include "host/base/regular_file.h"
 #include "host/gui/png_file.h"
 #include "host/machine/process.h"
 #include "host/runner/command_line.h"
@@ -214,8 +214,8 @@ RunOutcome run_program(const RunOptions& o) {
     // that a run that gdb left, or a debugger that went silent, still ends.
     Watchdog watchdog(*process, o.timeout);
     if (o.gdb_port) {
-      DebugOutcome d = run_under_gdb(*process, o.args, *o.gdb_port, trace.stream(), journal,
-                                     o.history_memory);
+      DebugOutcome d =
+          run_under_gdb(*process, o.args, *o.gdb_port, trace.stream(), journal, o.history_memory);
       outcome.result = d.result;
       outcome.status = d.status;
     } else {

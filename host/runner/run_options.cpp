@@ -259,11 +259,12 @@ std::variant<RunOptions, int> parse_run_options(int argc, char** argv) {
   if (!replay_run.empty()) {
     // The record says what ran and how: what would change it is refused, not ignored.
     if (!guest_args.empty()) {
-      return usage_error(kRunCommand, "--replay-run: the record names the program; give no PROGRAM");
+      return usage_error(kRunCommand,
+                         "--replay-run: the record names the program; give no PROGRAM");
     }
-    for (const char* option : {"--root", "--scenario", "--record", "--record-run", "--size",
-                               "--frame-limit", "--display", "--memory-limit",
-                               "--write-through-links", "--font"}) {
+    for (const char* option :
+         {"--root", "--scenario", "--record", "--record-run", "--size", "--frame-limit",
+          "--display", "--memory-limit", "--write-through-links", "--font"}) {
       if (app.count(option)) {
         return usage_error(kRunCommand, std::string(option) + ": not with --replay-run");
       }

@@ -33,8 +33,8 @@ struct RunOptions {
   uint64_t instruction_limit = 0;  // 0: none
   std::optional<uint16_t> gdb_port;
   std::string record;
-  std::string record_run;                    // --record-run FILE
-  std::shared_ptr<const RunRecord> replay;   // --replay-run: the record, read whole
+  std::string record_run;                           // --record-run FILE
+  std::shared_ptr<const RunRecord> replay;          // --replay-run: the record, read whole
   uint64_t history_memory = kDefaultHistoryMemory;  // under --gdb, for going back
   std::string save_last;
   std::string screenshots;

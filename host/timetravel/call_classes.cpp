@@ -48,8 +48,8 @@ struct Digest {
 enum class Reads { Nothing, String, Record, BytesOf };
 struct SlotRead {
   Reads reads = Reads::Nothing;
-  size_t size = 0;        // Record: its size; BytesOf: the slot (from 1) that counts them
-  size_t limit = 0;       // String: the longest; BytesOf: the most taken
+  size_t size = 0;   // Record: its size; BytesOf: the slot (from 1) that counts them
+  size_t limit = 0;  // String: the longest; BytesOf: the most taken
 };
 
 constexpr SlotRead kNothing{};
@@ -62,12 +62,18 @@ constexpr SlotRead kNothing{};
 #define NUV_DIGEST_FD kNothing
 #define NUV_DIGEST_WINDOW kNothing
 #define NUV_DIGEST_ADDR kNothing
-#define NUV_DIGEST_PATH SlotRead{Reads::String, 0, NUVRELOS_PATH_MAX}
-#define NUV_DIGEST_TITLE SlotRead{Reads::String, 0, NUVRELOS_TITLE_MAX}
-#define NUV_DIGEST_TITLE_OR_NULL SlotRead{Reads::String, 0, NUVRELOS_TITLE_MAX}
-#define NUV_DIGEST_IN(type) SlotRead{Reads::Record, sizeof(type), 0}
-#define NUV_DIGEST_BYTES_IN(len) SlotRead{Reads::BytesOf, len, size_t{1} << 20}
-#define NUV_DIGEST_WHOLE_IN(len) SlotRead{Reads::BytesOf, len, size_t{64} << 20}
+#define NUV_DIGEST_PATH \
+  SlotRead { Reads::String, 0, NUVRELOS_PATH_MAX }
+#define NUV_DIGEST_TITLE \
+  SlotRead { Reads::String, 0, NUVRELOS_TITLE_MAX }
+#define NUV_DIGEST_TITLE_OR_NULL \
+  SlotRead { Reads::String, 0, NUVRELOS_TITLE_MAX }
+#define NUV_DIGEST_IN(type) \
+  SlotRead { Reads::Record, sizeof(type), 0 }
+#define NUV_DIGEST_BYTES_IN(len) \
+  SlotRead { Reads::BytesOf, len, size_t{1} << 20 }
+#define NUV_DIGEST_WHOLE_IN(len) \
+  SlotRead { Reads::BytesOf, len, size_t{64} << 20 }
 #define NUV_DIGEST_OUT(type) kNothing
 #define NUV_DIGEST_OUT_UPTO(type, room) kNothing
 #define NUV_DIGEST_BYTES_OUT(len) kNothing

@@ -33,6 +33,10 @@ class History : public Journal {
     ++position_;
   }
   uint64_t position() const { return position_; }
+  // The instruction counted last did not complete (it faulted): the position is before it.
+  void uncount() {
+    if (position_ > 0) --position_;
+  }
   // The furthest the run has been.
   uint64_t furthest() const { return furthest_ > position_ ? furthest_ : position_; }
 

@@ -130,7 +130,8 @@ void encode_call(const RecordedCall& c, const std::vector<StoreView>& stores, st
 void encode_event(const RunEvent& event, std::string& out) {
   if (const auto* c = std::get_if<RecordedCall>(&event)) {
     std::vector<StoreView> stores;
-    for (const RecordedStore& s : c->stores) stores.push_back({s.address, s.bytes.data(), s.bytes.size()});
+    for (const RecordedStore& s : c->stores)
+      stores.push_back({s.address, s.bytes.data(), s.bytes.size()});
     encode_call(*c, stores, out);
   } else if (const auto* r = std::get_if<RecordedRdtsc>(&event)) {
     record(out, kRdtsc, [&](Writer& w) { w.u64(r->value); });
@@ -168,7 +169,8 @@ RunRecord decode_run_record(std::string_view bytes) {
     uint8_t kind = frame.u8();
     if (bytes.size() - at - 5 < length) frame.fail("truncated: a record is cut short");
     Reader r(bytes.substr(at + 5, length), at + 5);
-    if (kind < kHeader || kind > kEnd) frame.fail("a record of unknown kind " + std::to_string(kind));
+    if (kind < kHeader || kind > kEnd)
+      frame.fail("a record of unknown kind " + std::to_string(kind));
     if ((kind == kHeader) == have_header) {
       r.fail(have_header ? "a second header" : "a record before the header");
     }
@@ -185,7 +187,9 @@ RunRecord decode_run_record(std::string_view bytes) {
         h.width = static_cast<int32_t>(r.u32());
         h.height = static_cast<int32_t>(r.u32());
         h.frame_limit = r.u32();
-        h.window = r.u8() != 0;
+        uint8_t window = r.u8();
+        if (window > 1) r.fail("a header whose window flag is neither 0 nor 1");
+        h.window = window == 1;
         if (h.args.empty()) r.fail("a header without arguments");
         have_header = true;
         break;

@@ -32,13 +32,13 @@ struct RunRecordError : std::runtime_error {
 };
 
 struct RunHeader {
-  std::string executable;              // the path it was run as
-  std::vector<uint8_t> program;        // its bytes
-  std::vector<std::string> args;       // argv, argv[0] included
+  std::string executable;         // the path it was run as
+  std::vector<uint8_t> program;   // its bytes
+  std::vector<std::string> args;  // argv, argv[0] included
   uint64_t memory_limit = 0;
-  int32_t width = 0, height = 0;       // the windows' content size
-  uint32_t frame_limit = 0;            // 0: none
-  bool window = false;                 // it ran in a window (or a VNC view)
+  int32_t width = 0, height = 0;  // the windows' content size
+  uint32_t frame_limit = 0;       // 0: none
+  bool window = false;            // it ran in a window (or a VNC view)
 };
 
 // Bytes the kernel stored into the program's memory while answering a call.

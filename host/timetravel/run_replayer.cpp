@@ -79,13 +79,13 @@ std::optional<int32_t> RunReplayer::answer(Kernel& kernel, const ServiceCall& ca
   }
   bool same_slots = std::equal(call.slots.begin(), call.slots.end(), rc->slots);
   if (!same_slots) {
-    diverge(kernel, eip, name,
-            "expected arguments " + slots_text(rc->slots) + ", got " + slots_text(call.slots.data()));
+    diverge(
+        kernel, eip, name,
+        "expected arguments " + slots_text(rc->slots) + ", got " + slots_text(call.slots.data()));
     return err::kEIO;
   }
   if (argument_digest(kernel.memory(), call.number, call.slots) != rc->digest) {
-    diverge(kernel, eip, name,
-            "expected the bytes it hands over as recorded, got different ones");
+    diverge(kernel, eip, name, "expected the bytes it hands over as recorded, got different ones");
     return err::kEIO;
   }
   if (kind == Replay::Executed && rc->result >= 0) {
@@ -120,9 +120,9 @@ void RunReplayer::completed(Kernel& kernel, const ServiceCall& call,
     uint32_t eip = 0;
     uc_reg_read(process_.engine(), UC_X86_REG_EIP, &eip);
     --calls_;
-    diverge(kernel, eip - 2, service_name(call.number),
-            "expected result " + std::to_string(rc.result) + ", got " +
-                std::to_string(call.result));
+    diverge(
+        kernel, eip - 2, service_name(call.number),
+        "expected result " + std::to_string(rc.result) + ", got " + std::to_string(call.result));
     return;
   }
   if (!diverged_) end_if_recorded(kernel);

@@ -28,8 +28,9 @@ int main(int argc, char **argv) {
   getcwd(cwd, sizeof cwd);
   int r = rand();
   char out[512];
-  int len = snprintf(out, sizeof out, "file %s: %d bytes, sum %u; stdin %d bytes; cwd %s; rand %d\n",
-                     argv[1], n, sum, got, cwd, r);
+  int len =
+      snprintf(out, sizeof out, "file %s: %d bytes, sum %u; stdin %d bytes; cwd %s; rand %d\n",
+               argv[1], n, sum, got, cwd, r);
   write(1, out, static_cast<size_t>(len));
   int w = writefile(argv[2], out, static_cast<size_t>(len));
   printf("writefile %d\n", w);

@@ -25,8 +25,8 @@ int main(int argc, char **argv) {
   char *name = static_cast<char *>(malloc(8));
   // volatile: the compiler knows two blocks of malloc apart, and would print the 100 it stored.
   volatile int *balance = static_cast<volatile int *>(malloc(sizeof(int)));
-  *balance = 100;                                        // marker: balance
+  *balance = 100;                                                        // marker: balance
   set_name(name, argc > 1 ? argv[1] : "Alexandra Smith-Jones of Kent");  // marker: call set_name
-  printf("\nbalance %d, total %d\n", *balance, g_total);  // marker: print
+  printf("\nbalance %d, total %d\n", *balance, g_total);                 // marker: print
   return *balance == 100 ? 0 : 1;
 }
