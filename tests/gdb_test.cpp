@@ -208,10 +208,16 @@ int marker_line(const std::string& what) { return marked_line(kSource, "marker: 
 // port (0), it must name one.
 class Stub {
  public:
+  // With `replay`, the runner replays that record (the program is the record's).
   explicit Stub(const std::vector<std::string>& guest_args, const std::string& port = "0",
-                const std::string& program = "prog_debuggee")
+                const std::string& program = "prog_debuggee", const std::string& replay = "")
       : program_(program) {
-    std::vector<std::string> args = {kRunner, "--gdb", port, guest_program(program)};
+    std::vector<std::string> args = {kRunner, "--gdb", port};
+    if (replay.empty()) {
+      args.push_back(guest_program(program));
+    } else {
+      args.insert(args.end(), {"--replay-run", replay});
+    }
     args.insert(args.end(), guest_args.begin(), guest_args.end());
     runner_.emplace(args, dir_.path / "out", -1, dir_.path / "err");
     // The runner names its port once it listens; it may also end at once (a port in use).
@@ -485,6 +491,29 @@ TEST(GdbStub, GoesBackFromAFault) {
   expect_seen(out,
               {"Program received signal SIGSEGV", "<inner(int volatile*, int)+8>",
                "<inner(int volatile*, int)+4>", "Breakpoint 1, outer (", at_line("call inner")});
+}
+
+// A recorded run replayed under the debugger goes back as a live one does, its input files
+// long gone: the calls it made are answered from the record each time it passes them.
+TEST(GdbStub, GoesBackInAReplayedRun) {
+  ScratchDir dir;
+  spit(dir.path / "in.txt", "hello world\n");
+  const std::string record = (dir.path / "run.nuvrun").string();
+  Outcome recorded =
+      shell("cd " + quoted(dir.path.string()) + " && " + quoted(kRunner) + " --record-run " +
+                quoted(record) + " " + quoted(guest_program("prog_recorded")) + " in.txt out.txt",
+            "typed\n");
+  ASSERT_EQ(recorded.status, 70) << recorded.err;
+  std::filesystem::remove(dir.path / "in.txt");
+  std::filesystem::remove(dir.path / "out.txt");
+  Stub stub({}, "0", "prog_recorded", record);
+  std::string out = gdb(stub, {"break write", "continue", "print (char *) buffer", "break open",
+                               "reverse-continue", "print path", "continue", "continue"});
+  expect_seen(out, {"Breakpoint 1, write (fd=1", "file in.txt: 12 bytes, sum 4077680070",
+                    "Breakpoint 2, open (path=", "\"in.txt\"", "Breakpoint 1, write (fd=1"});
+  EXPECT_EQ(stub.status(), 70);
+  EXPECT_EQ(stub.out(), recorded.out);
+  EXPECT_FALSE(std::filesystem::exists(dir.path / "out.txt"));
 }
 
 TEST(GdbStub, PortInUseIsAClearError) {
