@@ -516,6 +516,23 @@ TEST(GdbStub, GoesBackInAReplayedRun) {
   EXPECT_FALSE(std::filesystem::exists(dir.path / "out.txt"));
 }
 
+// A record that ends where the recorded run was stopped (a frame limit) is the end of the
+// history: forward stops there as gdb expects, back still works, and the run ends as it did.
+TEST(GdbStub, AReplayStopsAtTheEndOfItsRecord) {
+  ScratchDir dir;
+  const std::string record = (dir.path / "demo.nuvrun").string();
+  Outcome recorded = shell(quoted(kRunner) + " --display headless --frame-limit 3 --record-run " +
+                           quoted(record) + " " + quoted(guest_program("stack_demo")));
+  ASSERT_EQ(recorded.status, 124) << recorded.err;
+  Stub stub({}, "0", "stack_demo", record);
+  std::string out = gdb(
+      stub, {"continue", "info registers eip", "reverse-stepi", "continue", "info registers eip"});
+  expect_seen(
+      out, {"No more reverse-execution history.", "eip  ", "No more reverse-execution history."});
+  EXPECT_EQ(stub.status(), 124);
+  EXPECT_NE(stub.err().find("frame limit of 3 frames"), std::string::npos) << stub.err();
+}
+
 TEST(GdbStub, PortInUseIsAClearError) {
   Stub first({});
   Stub stub({}, first.port());

@@ -19,6 +19,8 @@ struct RunStop {
   Cause cause = Cause::Limit;
   int signal = 0;       // Signal: its number, as <csignal> names it
   std::string message;  // for standard error; empty: a signal's end says nothing
+  // A replay reached the end of its record, where the recorded run was stopped this way.
+  bool end_of_record = false;
 };
 
 }  // namespace nuv

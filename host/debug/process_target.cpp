@@ -148,15 +148,24 @@ void ProcessTarget::interrupt() {
 }
 
 GdbStop ProcessTarget::resume(bool step) {
+  if (at_end_of_record()) {
+    last_ = *record_end_;
+    GdbStop end;
+    end.replaylog = "end";
+    return end;
+  }
   first_ = true;
   stepping_ = step;
   stop_next_ = false;
   watch_hit_.reset();
   interrupted_ = false;
+  // Run again from before the end of a replay's record, the run stops there as it first did.
+  if (end_of_record_) run_to_ = *end_of_record_;
   {
     std::shared_ptr<void> watching = on_run ? on_run() : nullptr;
     last_ = process_.resume();
   }
+  run_to_ = UINT64_MAX;
   bool interrupted = interrupted_.exchange(false);
   GdbStop stop;
   switch (last_.end) {
@@ -166,6 +175,12 @@ GdbStop ProcessTarget::resume(bool step) {
       stop.status = static_cast<int>(static_cast<uint32_t>(last_.status) & 0xFF);
       break;
     case RunResult::End::Stopped:
+      if (history_ && last_.stop.end_of_record) {
+        end_of_record_ = history_->position();
+        record_end_ = last_;
+        stop.replaylog = "end";
+        break;
+      }
       ended_ = true;
       if (last_.stop.cause == RunStop::Cause::Signal) {
         stop.kind = GdbStop::Kind::Terminated;
@@ -185,6 +200,11 @@ GdbStop ProcessTarget::resume(bool step) {
       stop.signal = SIGSEGV;
       break;
     case RunResult::End::Paused:
+      if (at_end_of_record()) {
+        last_ = *record_end_;  // how the run ends there, should it be left to
+        stop.replaylog = "end";
+        break;
+      }
       stop.watch = watch_hit_;
       stop.signal = interrupted && !watch_hit_ ? SIGINT : SIGTRAP;
       break;

@@ -43,6 +43,11 @@ class ProcessTarget : public GdbTarget {
   // Keeps the run's history from now on (the target does not own it): going back works from
   // then, and every instruction is counted in it.
   void arm_history(History* history) { history_ = history; }
+  // A replay stands where its record ends (the recorded run was stopped there): forward it
+  // goes no further, back it may.
+  bool at_end_of_record() const {
+    return history_ && end_of_record_ && history_->position() == *end_of_record_;
+  }
 
   // Pauses a run in progress (from any thread): the debugger's Ctrl-C.
   void interrupt();
@@ -80,7 +85,9 @@ class ProcessTarget : public GdbTarget {
   uint64_t run_to_ = UINT64_MAX;  // a run again stops at this position
   bool scanning_ = false;         // a run again notes its hits instead of stopping at them
   std::optional<Hit> hit_;
-  uint32_t counted_at_ = 0;  // the instruction the history counted last
+  uint32_t counted_at_ = 0;                // the instruction the history counted last
+  std::optional<uint64_t> end_of_record_;  // the position where a replay's record ends
+  std::optional<RunResult> record_end_;    // and how the run ended there
   std::set<uint32_t> breakpoints_;
   std::map<std::pair<uint32_t, uint32_t>, uint64_t> watches_;  // (address, length) -> hook
   bool first_ = false;  // the next instruction is the first of a resume

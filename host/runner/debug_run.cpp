@@ -97,6 +97,10 @@ DebugOutcome run_under_gdb(Process& process, const std::vector<std::string>& arg
   // the debugger held it, it ends at once: the run sees the stop request.) Where it was taken
   // back in time, it goes on from there, the calls it made already answered as they were.
   target.clear_points();
+  if (target.at_end_of_record()) {
+    out.result = target.last_result();
+    return out;
+  }
   out.result = process.resume();
   return out;
 }

@@ -133,7 +133,9 @@ void RunReplayer::end_if_recorded(Kernel& kernel) {
   const auto* end = std::get_if<RecordedEnd>(&record_->events[next_]);
   if (end == nullptr || kernel.stopped()) return;
   ++next_;
-  kernel.end_run(RunStop{static_cast<RunStop::Cause>(end->cause), end->signal, end->message});
+  RunStop stop{static_cast<RunStop::Cause>(end->cause), end->signal, end->message};
+  stop.end_of_record = true;
+  kernel.end_run(stop);
 }
 
 uint64_t RunReplayer::rdtsc(Kernel& kernel, uint32_t eip, uint64_t) {
