@@ -128,15 +128,41 @@ int32_t Kernel::dispatch(uint32_t number, const Slots& slots) {
   call.number = number;
   call.slots = slots;
   call.pid = pid_;
+  bool show = decoding_ || !shared.observers.empty();
+  const ServiceInfo* info = find_service(number);
+  CallJournal* journal = shared.journal;
+  bool ran = true;
   shared.current = this;
-  call.result = answer(find_service(number), call, decoding_ || !shared.observers.empty());
+  if (journal == nullptr) {
+    call.result = answer(info, call, show);
+  } else if (auto recorded = journal->answer(*this, call)) {
+    // Answered from a record: the arguments are only shown, as they would have been read.
+    call.result = *recorded;
+    ran = false;
+    if (show && info && call.result != kWouldBlock) {
+      info->show(*this, call.slots, call, journal->answered_stores());
+    }
+  } else {
+    stores_.clear();
+    capturing_ = true;
+    call.result = answer(info, call, show);
+    capturing_ = false;
+  }
   shared.current = nullptr;
   // A parked call is not over: it runs again, and is seen once, when it completes. Without a
   // machine (a kernel of one process) nobody could ever wake it: it answers at once.
   if (call.result == kWouldBlock && shared.host == nullptr) {
     call.result = err::kEAGAIN;
   } else if (call.result == kWouldBlock) {
+    if (journal != nullptr) journal->parked(*this, call);
     return call.result;
+  }
+  if (journal != nullptr) {
+    if (ran) {
+      journal->completed(*this, call, stores_);
+    } else {
+      journal->completed(*this, call, {});
+    }
   }
   waiting_.clear();
   ++shared.wakes;
@@ -156,7 +182,7 @@ int32_t Kernel::answer(const ServiceInfo* info, ServiceCall& call, bool show) {
       // The script may change the slots the handler sees; the record keeps the guest's.
       ServiceCall scripted = call;
       if (auto result = it->second(scripted)) {
-        if (show && info) info->show(*this, call.slots, call);
+        if (show && info) info->show(*this, call.slots, call, {});
         return *result;
       }
       slots = scripted.slots;
@@ -164,7 +190,7 @@ int32_t Kernel::answer(const ServiceInfo* info, ServiceCall& call, bool show) {
   }
   if (info != nullptr && info->serve != nullptr) return info->serve(*this, slots, shown);
   // Nothing serves the number: the arguments are only shown, as they would have been read.
-  if (show && info) info->show(*this, slots, call);
+  if (show && info) info->show(*this, slots, call, {});
   if (show && !info) {
     for (size_t i = 0; i < slots.size(); ++i) call.args[i] = decoded::Hex{slots[i]};
   }

@@ -25,6 +25,7 @@
 namespace nuv {
 
 class Compositor;
+class Kernel;
 struct ServiceInfo;
 
 struct KernelConfig {
@@ -42,7 +43,32 @@ struct KernelConfig {
   bool write_through_links = false;
 };
 
-class Kernel;
+// What records and replays a run (host/timetravel): it sees each call before any argument is
+// read and may answer it from a record (the handler then does not run) or park it (kWouldBlock),
+// and sees each completed call once with what its handler stored into the program's memory on
+// the run that completed it. A parked call is not completed: it is asked again when it runs
+// again.
+class CallJournal {
+ public:
+  virtual ~CallJournal() = default;
+  virtual std::optional<int32_t> answer(Kernel& kernel, const ServiceCall& call) = 0;
+  virtual void completed(Kernel& kernel, const ServiceCall& call,
+                         const std::vector<CallStore>& stores) = 0;
+  // For a call this journal answered itself, what it stored into the program's memory.
+  virtual std::vector<CallStore> answered_stores() const { return {}; }
+  // The call was parked: its int 0x80 did not complete, and runs again later.
+  virtual void parked(Kernel& kernel, const ServiceCall& call) {
+    (void)kernel;
+    (void)call;
+  }
+  // The program a spawn starts: a host descriptor to load it from, or a negative error. `open`
+  // opens the file `path` names in the root, as a spawn without a journal does.
+  virtual int program(Kernel& kernel, const std::string& path, const std::function<int()>& open) {
+    (void)kernel;
+    (void)path;
+    return open();
+  }
+};
 
 // What a waiting call answers inside the host: the process is parked with its int 0x80 still
 // to run, and the call runs again from the start when something may have changed. Nobody
@@ -88,6 +114,8 @@ struct KernelShared {
   Kernel* current = nullptr;  // the kernel whose call runs
   // Named pipes, by the identity of their node in the root.
   std::map<std::pair<uint64_t, uint64_t>, std::shared_ptr<FifoState>> fifos;
+  // What records, replays or keeps the history of the run: it sees every process's calls.
+  CallJournal* journal = nullptr;
 };
 
 // A test's answer for a service, asked before any argument is read: change the call's slots
@@ -115,6 +143,19 @@ class Kernel {
   void set_decoding(bool on) { decoding_ = on; }
   // Observers see every call after it completed (the trace writers).
   void add_observer(CallObserver observer);
+
+  // One journal at a time for the whole machine (null: none); the kernel does not own it.
+  void set_journal(CallJournal* journal) { shared_->journal = journal; }
+  CallJournal* journal() const { return shared_->journal; }
+  // Where the int 0x80 of the call being answered lies (set by the process that runs it).
+  std::function<uint32_t()> call_address;
+  // Called for every store of a handler into the program's memory (service_args.h).
+  void note_store(uint32_t address, const void* bytes, size_t size) {
+    if (capturing_) {
+      auto* p = static_cast<const uint8_t*>(bytes);
+      stores_.push_back(CallStore{address, std::vector<uint8_t>(p, p + size)});
+    }
+  }
 
   void script(uint32_t number, Script script);
   void clear_scripts() { scripts_.clear(); }
@@ -203,6 +244,8 @@ class Kernel {
   bool decoding_ = false;
   std::vector<ServiceCall> calls_;
   std::map<uint32_t, Script> scripts_;
+  bool capturing_ = false;
+  std::vector<CallStore> stores_;
   bool exited_ = false;
   int32_t exit_status_ = 0;
   std::string waiting_;

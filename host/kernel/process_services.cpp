@@ -81,13 +81,20 @@ int32_t svc_spawn(Kernel& k, GuestAddress request, Bits flags, Int count) {
   ProcessHost* host = k.shared().host;
   if (host == nullptr) return err::kENOSYS;  // a machine of one process (the test harness)
   if (args[0].empty()) return err::kENOENT;
-  int fd = k.fs().open(args[0], O_RDONLY | O_NONBLOCK | O_CLOEXEC, 0);
+  auto open = [&]() -> int {
+    int fd = k.fs().open(args[0], O_RDONLY | O_NONBLOCK | O_CLOEXEC, 0);
+    if (fd < 0) return fd;
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+      ::close(fd);
+      return err::kEACCES;
+    }
+    return fd;
+  };
+  // A record keeps the program, and its replay runs what it kept.
+  CallJournal* journal = k.shared().journal;
+  int fd = journal != nullptr ? journal->program(k, args[0], open) : open();
   if (fd < 0) return fd;
-  struct stat st;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    return err::kEACCES;
-  }
   return host->spawn(k, fd, args);
 }
 

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <variant>
+#include <vector>
 
 #include "abi/gui_records.h"
 #include "abi/services.h"
@@ -47,6 +48,12 @@ using Value = std::variant<Signed, Unsigned, Hex, Bytes, GuiColor, GuiRect, Text
 inline bool is_number(const Value& v) { return v.index() <= 2; }
 
 }  // namespace decoded
+
+// A stretch of the program's memory a call's handler stored into, with the bytes stored.
+struct CallStore {
+  uint32_t address = 0;
+  std::vector<uint8_t> bytes;
+};
 
 struct ServiceCall {
   uint64_t seq = 0;

@@ -115,6 +115,11 @@ void Process::set_up(const KernelFactory& make_kernel, uint64_t memory_limit) {
     reset_fpu();
     kernel_ = make_kernel(*memory_);
     kernel_->stop_cpu = [this] { uc_emu_stop(uc_); };
+    kernel_->call_address = [this] {
+      uint32_t eip = 0;
+      uc_reg_read(uc_, UC_X86_REG_EIP, &eip);
+      return eip - 2;  // back over the int 0x80
+    };
     install_hooks();
   } catch (...) {
     kernel_.reset();
@@ -650,6 +655,8 @@ void Process::drop_translations() {
 }
 
 void Process::count_instruction_hook(int delta) { hooks_->instruction_hooks += delta; }
+
+bool Process::pause_pending() const { return hooks_->pause; }
 
 bool Process::replaying() const { return hooks_->replaying; }
 

@@ -86,6 +86,9 @@ class Process {
   // Ends the current resume() as Paused; safe from hooks and from another thread. A request
   // between runs is dropped when the next one starts.
   void request_pause();
+  // A pause was asked for in this run and has not taken effect yet: a hook that would
+  // complete the current instruction itself leaves it alone.
+  bool pause_pending() const;
 
   // Among several processes: a free run (resume() without a count) goes in slices of `slice`
   // instructions, and at the end of each, and whenever a call has to wait, hands the machine
