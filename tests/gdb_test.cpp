@@ -16,6 +16,7 @@
 
 #include "host/debug/gdb_packet.h"
 #include "host/debug/gdb_session.h"
+#include "host/emu/elf_image.h"
 #include "tests/harness/guest.h"
 #include "tests/harness/outside.h"
 
@@ -554,6 +555,34 @@ TEST(GdbStub, GoesBackOnlyWhileTheProgramRunsAlone) {
                     "Breakpoint 3, read (fd=3", "$1 = 2", "wait_word (pid=2)"});
   EXPECT_EQ(stub.status(), 0) << out << stub.err();
   EXPECT_EQ(stub.out(), recorded.out) << out;
+}
+
+// Going back a long way runs long; Ctrl-C stops it, as it stops a run forwards.
+TEST(GdbStub, CtrlCInterruptsAReverseContinue) {
+  Stub stub({"spin", "100"}, "0", "prog_long_run");
+  ElfImage image = ElfImage::load(guest_program("prog_long_run"));
+  char point[64];
+  Connection c(stub.port());
+  ASSERT_TRUE(c.send(gdb_frame("qSupported")));
+  auto supported = c.reply();
+  ASSERT_TRUE(supported);
+  EXPECT_NE(supported->find("ReverseStep+;ReverseContinue+"), std::string::npos);
+  std::snprintf(point, sizeof point, "Z0,%x,1", *image.symbol("write"));
+  ASSERT_TRUE(c.send(gdb_frame(point)));
+  EXPECT_EQ(c.reply(), std::optional<std::string>("OK"));
+  ASSERT_TRUE(c.send(gdb_frame("c")));
+  EXPECT_EQ(c.reply(), std::optional<std::string>("T05"));
+  std::snprintf(point, sizeof point, "Z2,%x,4", *image.symbol("g_mark"));
+  ASSERT_TRUE(c.send(gdb_frame(point)));
+  EXPECT_EQ(c.reply(), std::optional<std::string>("OK"));
+  // 100 million instructions back to the watched write: long enough to be interrupted.
+  ASSERT_TRUE(c.send(gdb_frame("bc")));
+  ASSERT_TRUE(c.reply(Kind::Ack));
+  ::usleep(30000);
+  ASSERT_TRUE(c.send("\x03"));
+  EXPECT_EQ(c.reply(), std::optional<std::string>("T02"));
+  ASSERT_TRUE(c.send(gdb_frame("k")));
+  EXPECT_EQ(stub.status(), 137);
 }
 
 TEST(GdbStub, PortInUseIsAClearError) {

@@ -45,7 +45,7 @@ std::optional<ProcessTarget::Hit> ProcessTarget::last_hit(uint64_t from, uint64_
     RunResult r = process_.resume();
     if (hit_ && hit_->position < to) last = hit_;
     hit_.reset();
-    if (r.end != RunResult::End::Paused || history_->position() >= to) break;
+    if (r.end != RunResult::End::Paused || history_->position() >= to || interrupted_) break;
   }
   scanning_ = false;
   run_to_ = UINT64_MAX;
@@ -56,6 +56,9 @@ GdbStop ProcessTarget::reverse(bool step) {
   GdbStop stop;
   uint64_t now = history_->position();
   watch_hit_.reset();
+  interrupted_ = false;
+  // A long way back runs long: Ctrl-C stops it where it then is.
+  std::shared_ptr<void> watching = on_run ? on_run() : nullptr;
   if (now == 0) {
     stop.replaylog = "begin";
     return stop;
@@ -68,7 +71,12 @@ GdbStop ProcessTarget::reverse(bool step) {
   uint64_t to = now;
   for (auto it = snapshots.rbegin(); it != snapshots.rend(); ++it) {
     if (*it >= to) continue;
-    if (auto hit = last_hit(*it, to)) {
+    std::optional<Hit> hit = last_hit(*it, to);
+    if (interrupted_.exchange(false)) {
+      stop.signal = SIGINT;
+      return stop;
+    }
+    if (hit) {
       seek(hit->position);
       stop.watch = hit->watch;
       return stop;
