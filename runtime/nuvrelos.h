@@ -18,12 +18,12 @@
    at file scope, once per program: the command record. Both arguments are string literals; the
    record is "NCMD", version 1, the description, the command name and an empty string, each
    string closed by its NUL. */
-#define NUVRELOS_COMMAND(name, description)                                                     \
-  NUVRELOS_RECORD_LINKAGE_                                                                      \
-      __attribute__((section(NUVRELOS_COMMAND_SECTION), aligned(NUVRELOS_COMMAND_ALIGN), used)) \
-      const unsigned char g_cmdmeta_0[sizeof(                                                   \
-          NUVRELOS_COMMAND_MAGIC NUVRELOS_RECORD_VERSION_BYTES description "\0" name "\0")] =   \
-          NUVRELOS_COMMAND_MAGIC NUVRELOS_RECORD_VERSION_BYTES description "\0" name "\0"
+#define NUVRELOS_COMMAND(name, description)                                                 \
+  NUVRELOS_RECORD_LINKAGE_                                                                  \
+  __attribute__((section(NUVRELOS_COMMAND_SECTION), aligned(NUVRELOS_COMMAND_ALIGN), used)) \
+  const unsigned char g_cmdmeta_0[sizeof(                                                   \
+      NUVRELOS_COMMAND_MAGIC NUVRELOS_RECORD_VERSION_BYTES description "\0" name "\0")] =   \
+      NUVRELOS_COMMAND_MAGIC NUVRELOS_RECORD_VERSION_BYTES description "\0" name "\0"
 
 /* NUVRELOS_PACKAGE("wc");
    at file scope, once per program: the package record: "NPKG", version 1, the package name,

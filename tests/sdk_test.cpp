@@ -359,8 +359,9 @@ TEST_F(Sdk, TheDriverMakesNuvrelosProgramsOrNothing) {
   spit(dir / "main.c", "#include <stdio.h>\nint main(void) { puts(\"hi\"); }\n");
   spit(dir / "code.txt", "#include <stdio.h>\nint main(void) { puts(\"txt\"); }\n");
   // The compiler knows the library, but not the system's formatter: "%.0d" of 0 is "0".
-  spit(dir / "format.c", "#include <stdio.h>\nint main(void) { char b[8];\n"
-                         "  return snprintf(b, sizeof b, \"%.0d\", 0) * 10 + b[0] - '0'; }\n");
+  spit(dir / "format.c",
+       "#include <stdio.h>\nint main(void) { char b[8];\n"
+       "  return snprintf(b, sizeof b, \"%.0d\", 0) * 10 + b[0] - '0'; }\n");
   struct Case {
     std::string command;
     int status;

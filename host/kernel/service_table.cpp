@@ -108,11 +108,18 @@ constexpr ServiceInfo kServices[] = {NUVRELOS_SERVICES(NUV_SERVICE_INFO)};
 
 struct Index {
   std::array<const ServiceInfo*, kServiceNumbers> by_number{};
+  bool numbers_unique = true;
   constexpr Index() {
-    for (const auto& s : kServices) by_number[s.number] = &s;
+    for (const auto& s : kServices) {
+      if (by_number[s.number] != nullptr) numbers_unique = false;
+      by_number[s.number] = &s;
+    }
   }
 };
 constexpr Index kIndex;
+// Two lines of the list on one number would leave the first unreachable, its wrapper calling
+// the other service.
+static_assert(kIndex.numbers_unique, "each service of the list has a number of its own");
 
 }  // namespace
 
