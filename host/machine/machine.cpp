@@ -111,8 +111,9 @@ int32_t Machine::wait(Kernel& parent, int32_t pid, bool no_hang, int32_t& status
     any = true;
     if (!e.ended) continue;
     status = e.status;
-    if (reap) table_.erase(id);
-    return id;
+    int32_t found = id;  // the key goes with its entry
+    if (reap) table_.erase(found);
+    return found;
   }
   if (!any) return err::kECHILD;
   return no_hang ? 0 : kWouldBlock;
