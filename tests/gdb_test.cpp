@@ -547,9 +547,9 @@ TEST(GdbStub, GoesBackOnlyWhileTheProgramRunsAlone) {
             quoted(record) + " " + quoted((dir.path / "procs").string()) + " eof");
   ASSERT_EQ(recorded.status, 0) << recorded.err;
   Stub stub({}, "0", "prog_procs", record);
-  std::string out = gdb(stub, {"break close", "continue", "reverse-stepi", "delete",
-                               "break wait_word", "continue", "break read", "reverse-continue",
-                               "up", "print at", "continue"});
+  std::string out =
+      gdb(stub, {"break close", "continue", "reverse-stepi", "delete", "break wait_word",
+                 "continue", "break read", "reverse-continue", "up", "print at", "continue"});
   // The last read is the one that found the end, after "ab".
   expect_seen(out, {"Breakpoint 1, close (", "Remote failure reply: E01", "wait_word (pid=2)",
                     "Breakpoint 3, read (fd=3", "$1 = 2", "wait_word (pid=2)"});

@@ -282,8 +282,8 @@ TEST(RunReplayProcesses, EveryInterleavingReplaysAsRecorded) {
     fs::remove_all(root);
     fs::create_directories(root);
     fs::copy_file(guest_program("prog_procs"), root / "procs");
-    Outcome recorded = shell(command({"--root", root.string(), "--record-run", record,
-                                      (root / "procs").string(), mode}));
+    Outcome recorded = shell(command(
+        {"--root", root.string(), "--record-run", record, (root / "procs").string(), mode}));
     ASSERT_TRUE(fs::exists(record)) << recorded.err;
     fs::remove_all(root);  // the replay runs the recorded programs
     Outcome again = shell(command({"--replay-run", record}));
@@ -291,6 +291,32 @@ TEST(RunReplayProcesses, EveryInterleavingReplaysAsRecorded) {
     EXPECT_EQ(again.status, recorded.status);
     EXPECT_EQ(again.err, recorded.err);
   }
+}
+
+// A record edited so that a call belongs to a process that never comes: the others wait for
+// its turn, which is a divergence (status 122), never a hang.
+TEST(RunReplayProcesses, ACallOfAProcessThatNeverComesIsADivergence) {
+  ScratchDir scratch;
+  const fs::path root = scratch.path / "root";
+  fs::create_directories(root);
+  fs::copy_file(guest_program("prog_procs"), root / "procs");
+  const std::string record = (scratch.path / "run.nuvrun").string();
+  ASSERT_EQ(shell(command({"--root", root.string(), "--record-run", record,
+                           (root / "procs").string(), "orphan"}))
+                .status,
+            0);
+  RunRecord r = decode_run_record(slurp(record));
+  auto it = std::find_if(r.events.begin(), r.events.end(), [](const RunEvent& e) {
+    const auto* c = std::get_if<RecordedCall>(&e);
+    return c != nullptr && c->pid == 2;
+  });
+  ASSERT_NE(it, r.events.end());
+  std::get<RecordedCall>(*it).pid = 9;
+  spit(scratch.path / "edited.nuvrun", encode(r));
+  Outcome o = shell(command({"--replay-run", (scratch.path / "edited.nuvrun").string()}));
+  EXPECT_EQ(o.status, 122);
+  EXPECT_NE(o.err.find("replay diverged: deadlock"), std::string::npos) << o.err;
+  EXPECT_NE(o.err.find("its turn in the record, after process 9"), std::string::npos) << o.err;
 }
 
 // A window session's input comes back from the record: the same frames, pixel for pixel.

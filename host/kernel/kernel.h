@@ -54,6 +54,8 @@ class CallJournal {
   virtual std::optional<int32_t> answer(Kernel& kernel, const ServiceCall& call) = 0;
   virtual void completed(Kernel& kernel, const ServiceCall& call,
                          const std::vector<CallStore>& stores) = 0;
+  // A replay: the run follows a record, and a wait nothing can end leaves it.
+  virtual bool replays() const { return false; }
   // For a call this journal answered itself, what it stored into the program's memory.
   virtual std::vector<CallStore> answered_stores() const { return {}; }
   // The call was parked: its int 0x80 did not complete, and runs again later.

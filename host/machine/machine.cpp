@@ -235,6 +235,13 @@ void Machine::deadlock() {
     message += "\n  process " + std::to_string(id) + " (" + e.program +
                "): " + (what.empty() ? "waiting" : what);
   }
+  // A replay that cannot go on has left its record: the recorded run went on, or its record
+  // ends with the deadlock, which the replay meets before it could wait.
+  CallJournal* journal = shared().journal;
+  if (journal != nullptr && journal->replays()) {
+    first_.kernel().end_run(RunStop{RunStop::Cause::Diverged, 0, "replay diverged: " + message});
+    return;
+  }
   first_.kernel().end_run(RunStop{RunStop::Cause::Deadlock, 0, message});
 }
 

@@ -52,6 +52,7 @@ class History : public Journal {
                  const std::vector<CallStore>& stores) override;
   int program(Kernel& kernel, const std::string& path, const std::function<int()>& open) override;
   std::vector<CallStore> answered_stores() const override;
+  bool replays() const override { return inner_ != nullptr && inner_->replays(); }
   // A parked call's int 0x80 runs again: it is counted once, when it completes.
   void parked(Kernel& kernel, const ServiceCall& call) override;
   uint64_t rdtsc(Kernel& kernel, uint32_t eip, uint64_t host) override;

@@ -28,6 +28,7 @@ class RunReplayer : public Journal {
   uint64_t rdtsc(Kernel& kernel, uint32_t eip, uint64_t host) override;
   std::vector<CallStore> answered_stores() const override;
 
+  bool replays() const override { return true; }
   bool diverged() const { return diverged_; }
   // The record's events taken so far (every one before this position is taken).
   size_t position() const { return next_; }
