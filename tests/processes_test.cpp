@@ -2,7 +2,9 @@
 // many roles (tests/guest/prog_procs.cpp), run by nuvrelos-run in a root of its own.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
+#include <regex>
 #include <set>
 
 #include "tests/harness/guest.h"
@@ -151,6 +153,35 @@ TEST_F(Processes, CoverageCountsEveryProcess) {
     ASSERT_EQ(run("spawn-loop " + c.children, {"--coverage", info}).status, 0);
     EXPECT_NE(slurp(info).find(c.main_runs), std::string::npos);
   }
+}
+
+// gdb debugs process 1 while the others run: a breakpoint in code only a grandchild runs is
+// never reported, one in process 1 is, and the children's work is done.
+TEST_F(Processes, GdbDebugsTheFirstProcessWhileTheOthersRun) {
+  Child runner(
+      {runner_path(), "--root", dir.string(), "--gdb", "0", (dir / "procs").string(), "orphan"},
+      dir / "out", -1, dir / "err");
+  std::regex named("127\\.0\\.0\\.1:([0-9]+)");
+  std::string port;
+  for (auto deadline = std::chrono::steady_clock::now() + kPatience;
+       port.empty() && std::chrono::steady_clock::now() < deadline;) {
+    std::string said = slurp(dir / "err");
+    std::smatch m;
+    if (std::regex_search(said, m, named)) port = m[1].str();
+    if (port.empty() && runner.wait_exit(std::chrono::milliseconds(5))) break;
+  }
+  ASSERT_FALSE(port.empty()) << slurp(dir / "err");
+  Outcome o = shell(
+      "timeout 120 gdb -nx -batch -ex 'set confirm off' -ex 'target remote "
+      "127.0.0.1:" +
+      port + "' -ex 'break late_exit' -ex 'break orphan' -ex continue " + "-ex continue " +
+      quoted((dir / "procs").string()));
+  std::string seen = o.out + o.err;
+  EXPECT_NE(seen.find("Breakpoint 2, "), std::string::npos) << seen;
+  EXPECT_EQ(seen.find("Breakpoint 1, "), std::string::npos) << seen;
+  EXPECT_NE(seen.find("exited normally"), std::string::npos) << seen;
+  EXPECT_EQ(runner.wait_exit(), 0);
+  EXPECT_EQ(slurp(dir / "out"), "middle 1\nadopted grandchild status 7\nthen -10\n");
 }
 
 // The example shell, built from examples/ with its filters in /bin, runs pipelines with
