@@ -184,6 +184,27 @@ TEST_F(Processes, GdbDebugsTheFirstProcessWhileTheOthersRun) {
   EXPECT_EQ(slurp(dir / "out"), "middle 1\nadopted grandchild status 7\nthen -10\n");
 }
 
+// The profile follows every process too: usleep runs only in the child that eof starts (its
+// hold is inlined into main), and shows with its instructions in both formats.
+TEST_F(Processes, ProfileCountsEveryProcess) {
+  std::string out = (scratch.path / "profile.out").string();
+  struct Case {
+    std::string format;
+    std::regex child;
+  };
+  const Case cases[] = {
+      {"callgrind", std::regex("\nfn=usleep\n(fi=[^\n]*\n)?[0-9]+ [1-9][0-9]* ")},
+      {"folded", std::regex(";main;usleep [1-9][0-9]*\n")},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.format);
+    Outcome o = run("eof", {"--profile", out, "--profile-format", c.format});
+    ASSERT_EQ(o.status, 0) << o.err;
+    std::string text = slurp(out);
+    EXPECT_TRUE(std::regex_search(text, c.child)) << text;
+  }
+}
+
 // The example shell, built from examples/ with its filters in /bin, runs pipelines with
 // redirections, cd, exit and $? as sh would (its messages are on the console, descriptor 1).
 TEST_F(Processes, TheExampleShellRunsPipelinesWithRedirections) {

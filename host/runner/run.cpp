@@ -144,7 +144,9 @@ RunOutcome run_program(const RunOptions& o) {
     report_crash(child, r, trace.stream());
   };
   machine.on_start = [&measures](Process& child, int32_t pid) { measures->attach(child, pid); };
-  machine.on_stop = [&measures](Process& child, int32_t pid) { measures->detach(child, pid); };
+  machine.on_stop = [&measures, &machine](Process& child, int32_t pid) {
+    measures->detach(child, pid, machine.program_of(pid));
+  };
   if (!o.record.empty()) process->kernel().compositor().set_recording(true);
   if (o.instruction_limit > 0) process->set_instruction_limit(o.instruction_limit);
 
