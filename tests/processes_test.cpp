@@ -205,6 +205,29 @@ TEST_F(Processes, ProfileCountsEveryProcess) {
   }
 }
 
+// A session of two processes, each with a window, recorded from a scenario and replayed from
+// the recording: the same input reaches the same calls, so the output, the trace and the last
+// frame come out the same.
+TEST_F(Processes, ASessionOfSeveralProcessesReplaysExactly) {
+  ScratchDir outputs;
+  auto at = [&](const char* name) { return (outputs.path / name).string(); };
+  spit(at("in.json"), R"({"events": [{"frame": 10, "pointer": {"x": 300, "y": 200, "buttons": 0}},
+                                     {"frame": 12, "key": "k"}]})");
+  Outcome first =
+      run("windows", {"--timeout", "30", "--scenario", at("in.json"), "--record", at("rec.json"),
+                      "--trace", at("t1.json"), "--save-last", at("first.png")});
+  ASSERT_EQ(first.status, 0) << first.err;
+  Outcome again = run("windows", {"--timeout", "30", "--scenario", at("rec.json"), "--trace",
+                                  at("t2.json"), "--save-last", at("again.png")});
+  ASSERT_EQ(again.status, 0) << again.err;
+  EXPECT_EQ(first.out, again.out);
+  EXPECT_NE(slurp(at("rec.json")).find("\"key\": \"k\""), std::string::npos);
+  std::string trace = slurp(at("t1.json"));
+  EXPECT_NE(trace.find("\"pid\":2,\"number\":8,\"name\":\"gui_create\""), std::string::npos);
+  EXPECT_EQ(trace, slurp(at("t2.json")));
+  EXPECT_EQ(slurp(at("first.png")), slurp(at("again.png")));
+}
+
 // The example shell, built from examples/ with its filters in /bin, runs pipelines with
 // redirections, cd, exit and $? as sh would (its messages are on the console, descriptor 1).
 TEST_F(Processes, TheExampleShellRunsPipelinesWithRedirections) {

@@ -2,6 +2,7 @@
 // scene, its findings printed one per line for the host test to compare. The program finds
 // itself in the root as /procs.
 #include <fcntl.h>
+#include <gui.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -347,6 +348,56 @@ int pump(int size, int mebibytes) {
   return wait_word(child);
 }
 
+// Two windows, one per process: process 1's, then its child's. Each names the input it gets;
+// the child ends at a key, its code the exit status, and process 1 when it sees that. Each
+// frame waits a millisecond, as a paced program would: a frame costs so few instructions that
+// without it process 1 would present hundreds of them within one slice of the scheduler.
+void paint(GuiHandle handle, int frame) {
+  auto grey = static_cast<unsigned char>(frame);
+  GuiColor colour = {grey, grey, grey, 0};
+  gui_begin(handle);
+  gui_clear(handle, &colour);
+  gui_present(handle);
+  usleep(1000);
+}
+
+void name_event(const char* who, const GuiEvent& e) {
+  if (e.type == GUI_EVENT_KEY) {
+    printf("%s key %d\n", who, e.word1);
+  } else {
+    printf("%s pointer %d %d %d\n", who, e.word1, e.word2, e.word3);
+  }
+}
+
+int second_window() {
+  GuiHandle handle = gui_create("second", "the child's");
+  if (handle < 0) return 100;
+  for (int frame = 0;; ++frame) {
+    GuiEvent e;
+    while (gui_poll_event(handle, &e) > 0) {
+      name_event("second", e);
+      if (e.type == GUI_EVENT_KEY) return e.word1 & 0xFF;
+    }
+    paint(handle, frame);
+  }
+}
+
+int windows() {
+  GuiHandle handle = gui_create("first", "process 1's");
+  if (handle < 0) return 100;
+  int child = start("second-window");
+  for (int frame = 0;; ++frame) {
+    GuiEvent e;
+    while (gui_poll_event(handle, &e) > 0) name_event("first", e);
+    int status = 0;
+    if (waitpid(child, &status, WNOHANG) == child) {
+      printf("second ended %d\n", WEXITSTATUS(status));
+      return 0;
+    }
+    paint(handle, frame);
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -376,7 +427,9 @@ int main(int argc, char** argv) {
                                {"abandon", abandon},
                                {"spawn-errors", spawn_errors},
                                {"spin", spin},
-                               {"wait-spinner", wait_spinner}};
+                               {"wait-spinner", wait_spinner},
+                               {"windows", windows},
+                               {"second-window", second_window}};
   for (const Mode& m : modes) {
     if (strcmp(mode, m.name) == 0) return m.run();
   }
