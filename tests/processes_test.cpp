@@ -228,6 +228,33 @@ TEST_F(Processes, ASessionOfSeveralProcessesReplaysExactly) {
   EXPECT_EQ(slurp(at("first.png")), slurp(at("again.png")));
 }
 
+// Windows of several processes: the display shows the one most recently created or attached,
+// whichever process made it, and the scripted pointer and key reach that one's gui_poll_event.
+TEST_F(Processes, InputGoesToTheNewestWindowOfAnyProcess) {
+  ScratchDir outputs;
+  std::string scenario = (outputs.path / "input.json").string();
+  spit(scenario, R"({"events": [{"frame": 10, "pointer": {"x": 300, "y": 200, "buttons": 0}},
+                                {"frame": 12, "key": "k"}]})");
+  struct Case {
+    std::string how;
+    std::string out;
+  };
+  const Case cases[] = {
+      // Process 1 creates its window, then the child creates one: the child's gets the input.
+      {"create", "second pointer 300 200 0\nsecond key 107\nsecond ended 107\n"},
+      // The child attaches to the display's own window after process 1 created one.
+      {"attach", "second pointer 300 200 0\nsecond key 107\nsecond ended 107\n"},
+      // Process 1 attaches after the child created its window: process 1's is the newest.
+      {"reattach", "first pointer 300 200 0\nfirst key 107\nsecond ended 0\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.how);
+    Outcome o = run("windows " + c.how, {"--timeout", "30", "--scenario", scenario});
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(o.out, c.out);
+  }
+}
+
 // The example shell, built from examples/ with its filters in /bin, runs pipelines with
 // redirections, cd, exit and $? as sh would (its messages are on the console, descriptor 1).
 TEST_F(Processes, TheExampleShellRunsPipelinesWithRedirections) {
