@@ -2,7 +2,9 @@
 // many roles (tests/guest/prog_procs.cpp), run by nuvrelos-run in a root of its own.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
+#include <regex>
 #include <set>
 
 #include "tests/harness/guest.h"
@@ -150,6 +152,106 @@ TEST_F(Processes, CoverageCountsEveryProcess) {
     SCOPED_TRACE(c.children);
     ASSERT_EQ(run("spawn-loop " + c.children, {"--coverage", info}).status, 0);
     EXPECT_NE(slurp(info).find(c.main_runs), std::string::npos);
+  }
+}
+
+// gdb debugs process 1 while the others run: a breakpoint in code only a grandchild runs is
+// never reported, one in process 1 is, and the children's work is done.
+TEST_F(Processes, GdbDebugsTheFirstProcessWhileTheOthersRun) {
+  Child runner(
+      {runner_path(), "--root", dir.string(), "--gdb", "0", (dir / "procs").string(), "orphan"},
+      dir / "out", -1, dir / "err");
+  std::regex named("127\\.0\\.0\\.1:([0-9]+)");
+  std::string port;
+  for (auto deadline = std::chrono::steady_clock::now() + kPatience;
+       port.empty() && std::chrono::steady_clock::now() < deadline;) {
+    std::string said = slurp(dir / "err");
+    std::smatch m;
+    if (std::regex_search(said, m, named)) port = m[1].str();
+    if (port.empty() && runner.wait_exit(std::chrono::milliseconds(5))) break;
+  }
+  ASSERT_FALSE(port.empty()) << slurp(dir / "err");
+  Outcome o = shell(
+      "timeout 120 gdb -nx -batch -ex 'set confirm off' -ex 'target remote "
+      "127.0.0.1:" +
+      port + "' -ex 'break late_exit' -ex 'break orphan' -ex continue " + "-ex continue " +
+      quoted((dir / "procs").string()));
+  std::string seen = o.out + o.err;
+  EXPECT_NE(seen.find("Breakpoint 2, "), std::string::npos) << seen;
+  EXPECT_EQ(seen.find("Breakpoint 1, "), std::string::npos) << seen;
+  EXPECT_NE(seen.find("exited normally"), std::string::npos) << seen;
+  EXPECT_EQ(runner.wait_exit(), 0);
+  EXPECT_EQ(slurp(dir / "out"), "middle 1\nadopted grandchild status 7\nthen -10\n");
+}
+
+// The profile follows every process too: usleep runs only in the child that eof starts (its
+// hold is inlined into main), and shows with its instructions in both formats.
+TEST_F(Processes, ProfileCountsEveryProcess) {
+  std::string out = (scratch.path / "profile.out").string();
+  struct Case {
+    std::string format;
+    std::regex child;
+  };
+  const Case cases[] = {
+      {"callgrind", std::regex("\nfn=usleep\n(fi=[^\n]*\n)?[0-9]+ [1-9][0-9]* ")},
+      {"folded", std::regex(";main;usleep [1-9][0-9]*\n")},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.format);
+    Outcome o = run("eof", {"--profile", out, "--profile-format", c.format});
+    ASSERT_EQ(o.status, 0) << o.err;
+    std::string text = slurp(out);
+    EXPECT_TRUE(std::regex_search(text, c.child)) << text;
+  }
+}
+
+// A session of two processes, each with a window, recorded from a scenario and replayed from
+// the recording: the same input reaches the same calls, so the output, the trace and the last
+// frame come out the same.
+TEST_F(Processes, ASessionOfSeveralProcessesReplaysExactly) {
+  ScratchDir outputs;
+  auto at = [&](const char* name) { return (outputs.path / name).string(); };
+  spit(at("in.json"), R"({"events": [{"frame": 10, "pointer": {"x": 300, "y": 200, "buttons": 0}},
+                                     {"frame": 12, "key": "k"}]})");
+  Outcome first =
+      run("windows", {"--timeout", "30", "--scenario", at("in.json"), "--record", at("rec.json"),
+                      "--trace", at("t1.json"), "--save-last", at("first.png")});
+  ASSERT_EQ(first.status, 0) << first.err;
+  Outcome again = run("windows", {"--timeout", "30", "--scenario", at("rec.json"), "--trace",
+                                  at("t2.json"), "--save-last", at("again.png")});
+  ASSERT_EQ(again.status, 0) << again.err;
+  EXPECT_EQ(first.out, again.out);
+  EXPECT_NE(slurp(at("rec.json")).find("\"key\": \"k\""), std::string::npos);
+  std::string trace = slurp(at("t1.json"));
+  EXPECT_NE(trace.find("\"pid\":2,\"number\":8,\"name\":\"gui_create\""), std::string::npos);
+  EXPECT_EQ(trace, slurp(at("t2.json")));
+  EXPECT_EQ(slurp(at("first.png")), slurp(at("again.png")));
+}
+
+// Windows of several processes: the display shows the one most recently created or attached,
+// whichever process made it, and the scripted pointer and key reach that one's gui_poll_event.
+TEST_F(Processes, InputGoesToTheNewestWindowOfAnyProcess) {
+  ScratchDir outputs;
+  std::string scenario = (outputs.path / "input.json").string();
+  spit(scenario, R"({"events": [{"frame": 10, "pointer": {"x": 300, "y": 200, "buttons": 0}},
+                                {"frame": 12, "key": "k"}]})");
+  struct Case {
+    std::string how;
+    std::string out;
+  };
+  const Case cases[] = {
+      // Process 1 creates its window, then the child creates one: the child's gets the input.
+      {"create", "second pointer 300 200 0\nsecond key 107\nsecond ended 107\n"},
+      // The child attaches to the display's own window after process 1 created one.
+      {"attach", "second pointer 300 200 0\nsecond key 107\nsecond ended 107\n"},
+      // Process 1 attaches after the child created its window: process 1's is the newest.
+      {"reattach", "first pointer 300 200 0\nfirst key 107\nsecond ended 0\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.how);
+    Outcome o = run("windows " + c.how, {"--timeout", "30", "--scenario", scenario});
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(o.out, c.out);
   }
 }
 

@@ -40,6 +40,11 @@ Machine::~Machine() {
   table_.clear();
 }
 
+std::string Machine::program_of(int32_t pid) const {
+  auto it = table_.find(pid);
+  return it == table_.end() ? std::string() : it->second.program;
+}
+
 size_t Machine::alive() const {
   return static_cast<size_t>(
       std::count_if(table_.begin(), table_.end(), [](const auto& kv) { return !kv.second.ended; }));

@@ -50,6 +50,9 @@ class Machine final : public ProcessHost {
   std::function<void(Process&, int32_t pid)> on_start;
   std::function<void(Process&, int32_t pid)> on_stop;
 
+  // The program a process runs, by the name it was started with ("" for none).
+  std::string program_of(int32_t pid) const;
+
   // How many processes were ever started, the first included.
   int32_t started() const { return next_pid_ - 1; }
 

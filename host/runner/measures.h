@@ -33,11 +33,11 @@ class RunMeasures {
               const std::vector<std::string>& args);
   ~RunMeasures();
 
-  // Coverage of the machine's other processes: each is watched from its start, and what it
-  // ran is added to the file when it ends (the lines of every program, summed where they are
-  // the same source).
+  // Coverage and profile of the machine's other processes: each is watched from its start,
+  // and what it ran is added when it ends (the lines of every program, summed where they are
+  // the same source; the profile of each program, summed over the processes that ran it).
   void attach(Process& child, int32_t pid);
-  void detach(Process& child, int32_t pid);
+  void detach(Process& child, int32_t pid, const std::string& program);
 
   // Writes the files and puts them in place; false after saying on standard error what
   // could not be written (the previous files then stay).
@@ -55,9 +55,16 @@ class RunMeasures {
   struct Child {
     Process* process;
     std::unique_ptr<BlockCoverage> coverage;
+    std::unique_ptr<Profiler> profiler;
+  };
+  struct ProgramMeasure {
+    SourceMap map;
+    RawProfile profile;
   };
   std::map<int32_t, Child> children_;
   LineCoverage children_lines_;
+  // By the program's path, in the order first seen.
+  std::vector<std::pair<std::string, ProgramMeasure>> children_profiles_;
 };
 
 }  // namespace nuv

@@ -224,9 +224,9 @@ RunOutcome run_program(const RunOptions& o) {
     measures->attach(child, pid);
     if (child_journal) child_rdtsc[pid] = std::make_unique<RdtscHooks>(child, journal);
   };
-  machine.on_stop = [&measures, &child_rdtsc](Process& child, int32_t pid) {
+  machine.on_stop = [&measures, &child_rdtsc, &machine](Process& child, int32_t pid) {
     child_rdtsc.erase(pid);
-    measures->detach(child, pid);
+    measures->detach(child, pid, machine.program_of(pid));
   };
   if (o.instruction_limit > 0) process->set_instruction_limit(o.instruction_limit);
 

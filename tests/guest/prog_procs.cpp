@@ -2,6 +2,7 @@
 // scene, its findings printed one per line for the host test to compare. The program finds
 // itself in the root as /procs.
 #include <fcntl.h>
+#include <gui.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -347,6 +348,74 @@ int pump(int size, int mebibytes) {
   return wait_word(child);
 }
 
+// Two windows, one per process: process 1's, then its child's (created, or the display's own
+// attached), after which process 1 attaches to the display's own if told to ("reattach"). Each
+// names the input it gets; the child ends at a key, its code the exit status, or quietly after
+// 100 frames, and process 1 when it sees the child end. Each frame waits a millisecond, as a
+// paced program would: a frame costs so few instructions that without it process 1 would
+// present hundreds of them within one slice of the scheduler.
+void paint(GuiHandle handle, int frame) {
+  auto grey = static_cast<unsigned char>(frame);
+  GuiColor colour = {grey, grey, grey, 0};
+  gui_begin(handle);
+  gui_clear(handle, &colour);
+  gui_present(handle);
+  usleep(1000);
+}
+
+void name_event(const char* who, const GuiEvent& e) {
+  if (e.type == GUI_EVENT_KEY) {
+    printf("%s key %d\n", who, e.word1);
+  } else {
+    printf("%s pointer %d %d %d\n", who, e.word1, e.word2, e.word3);
+  }
+}
+
+// Run by windows: says on descriptor READY that its window is there.
+int second_window(const char* how, int ready) {
+  bool attach = strcmp(how, "attach") == 0;
+  GuiHandle handle =
+      attach ? gui_attach("second", "the child's") : gui_create("second", "the child's");
+  if (handle < 0) return 100;
+  write(ready, "r", 1);
+  close(ready);
+  for (int frame = 0; frame < 100; ++frame) {
+    GuiEvent e;
+    while (gui_poll_event(handle, &e) > 0) {
+      name_event("second", e);
+      if (e.type == GUI_EVENT_KEY) return e.word1 & 0xFF;
+    }
+    paint(handle, frame);
+  }
+  return 0;
+}
+
+int windows(const char* how) {
+  GuiHandle handle = gui_create("first", "process 1's");
+  if (handle < 0) return 100;
+  int p[2];
+  pipe(p);
+  char number[12];
+  snprintf(number, sizeof number, "%d", p[1]);
+  fd_set_inherit(1);
+  int child = start("second-window", how, number);
+  fd_set_inherit(0);
+  close(p[1]);
+  char byte = 0;
+  if (read(p[0], &byte, 1) != 1) return 101;
+  if (strcmp(how, "reattach") == 0) handle = gui_attach("first", "again");
+  for (int frame = 0;; ++frame) {
+    GuiEvent e;
+    while (gui_poll_event(handle, &e) > 0) name_event("first", e);
+    int status = 0;
+    if (waitpid(child, &status, WNOHANG) == child) {
+      printf("second ended %d\n", WEXITSTATUS(status));
+      return 0;
+    }
+    paint(handle, frame);
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -357,26 +426,28 @@ int main(int argc, char** argv) {
     const char* name;
     int (*run)();
   };
-  static const Mode modes[] = {{"gen", gen},
-                               {"flip", flip},
-                               {"pipeline", pipeline},
-                               {"eof", eof},
-                               {"errors", errors},
-                               {"waits", waits},
-                               {"crash", crash},
-                               {"orphan", orphan},
-                               {"parent-leaves", parent_leaves},
-                               {"late-exit", late_exit},
-                               {"deadlock", deadlock},
-                               {"limit", limit},
-                               {"fifo", fifo},
-                               {"zombies", zombies},
-                               {"fifo-writer", fifo_writer},
-                               {"streams", streams},
-                               {"abandon", abandon},
-                               {"spawn-errors", spawn_errors},
-                               {"spin", spin},
-                               {"wait-spinner", wait_spinner}};
+  static const Mode modes[] = {
+      {"gen", gen},
+      {"flip", flip},
+      {"pipeline", pipeline},
+      {"eof", eof},
+      {"errors", errors},
+      {"waits", waits},
+      {"crash", crash},
+      {"orphan", orphan},
+      {"parent-leaves", parent_leaves},
+      {"late-exit", late_exit},
+      {"deadlock", deadlock},
+      {"limit", limit},
+      {"fifo", fifo},
+      {"zombies", zombies},
+      {"fifo-writer", fifo_writer},
+      {"streams", streams},
+      {"abandon", abandon},
+      {"spawn-errors", spawn_errors},
+      {"spin", spin},
+      {"wait-spinner", wait_spinner},
+  };
   for (const Mode& m : modes) {
     if (strcmp(mode, m.name) == 0) return m.run();
   }
@@ -384,6 +455,8 @@ int main(int argc, char** argv) {
   if (strcmp(mode, "hold") == 0) return hold(atoi(arg));
   if (strcmp(mode, "spawn-loop") == 0) return spawn_loop(atoi(arg));
   if (strcmp(mode, "drain") == 0) return drain();
+  if (strcmp(mode, "windows") == 0) return windows(argc > 2 ? arg : "create");
+  if (strcmp(mode, "second-window") == 0) return second_window(arg, argc > 3 ? atoi(argv[3]) : 1);
   if (strcmp(mode, "pump") == 0) return pump(atoi(arg), argc > 3 ? atoi(argv[3]) : 1);
   return 101;
 }
