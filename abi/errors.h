@@ -13,7 +13,10 @@
 #define NUVRELOS_ERRORS(X) \
   X(2, ENOENT)             \
   X(5, EIO)                \
+  X(7, E2BIG)              \
+  X(8, ENOEXEC)            \
   X(9, EBADF)              \
+  X(10, ECHILD)            \
   X(11, EAGAIN)            \
   X(12, ENOMEM)            \
   X(13, EACCES)            \

@@ -59,9 +59,9 @@
   X(50, unlink, SYS, PATH, NONE, NONE)                                            \
   X(51, rmdir, SYS, PATH, NONE, NONE)                                             \
   X(52, getcwd, SYS, STR_OUT(2), COUNT, NONE)                                     \
-  X(53, nuvrelfs_stream_begin, NI, ADDR, NONE, NONE)                              \
-  X(54, nuvrelfs_stream_write, NI, INT, BYTES_IN(3), COUNT)                       \
-  X(55, nuvrelfs_stream_end, NI, INT, NONE, NONE)                                 \
+  X(53, nuvrelfs_stream_begin, SYS, PATH, NONE, NONE)                             \
+  X(54, nuvrelfs_stream_write, SYS, INT, WHOLE_IN(3), COUNT)                      \
+  X(55, nuvrelfs_stream_end, SYS, INT, NONE, NONE)                                \
   X(95, chdir, SYS, PATH, NONE, NONE)                                             \
   X(105, gui_draw_icon, NI, WINDOW, ADDR, NONE)                                   \
   X(106, gui_outline_rect, SYS, WINDOW, IN(GuiRect), NONE)                        \
@@ -71,14 +71,14 @@
   X(111, gui_warp_mouse, SYS, WINDOW, INT, INT)                                   \
   X(112, gui_set_cursor_visible, SYS, WINDOW, FLAG, NONE)                         \
   X(124, pipe, SYS, OUT(NuvrelosFdPair), NONE, NONE)                              \
-  X(125, mkfifo, NI, PATH, NONE, NONE)                                            \
+  X(125, mkfifo, SYS, PATH, NONE, NONE)                                           \
   X(126, dup, SYS, FD, NONE, NONE)                                                \
   X(127, dup2, SYS, FD, INT, NONE)                                                \
-  X(128, fd_set_inherit, NI, FLAG, NONE, NONE)                                    \
-  X(129, fd_set_stdio, NI, FD, FD, FD)                                            \
-  X(130, fd_set_nonblock, NI, FD, FLAG, NONE)                                     \
-  X(131, spawn, NI, ADDR, INT, INT)                                               \
-  X(132, waitpid, NI, INT, ADDR, BITS)                                            \
+  X(128, fd_set_inherit, SYS, FLAG, NONE, NONE)                                   \
+  X(129, fd_set_stdio, SYS, INT, INT, INT)                                        \
+  X(130, fd_set_nonblock, SYS, FD, FLAG, NONE)                                    \
+  X(131, spawn, SYS, ADDR, BITS, INT)                                             \
+  X(132, waitpid, SYS, INT, ADDR, BITS)                                           \
   X(137, gui_load_font, NI, PATH, ADDR, NONE)                                     \
   X(138, gui_draw_text_font, NI, WINDOW, ADDR, NONE)                              \
   X(139, gui_draw_char_font, NI, WINDOW, ADDR, NONE)

@@ -18,7 +18,7 @@ struct FillRect {
     call.seq = 1234567;
     call.number = SVC_gui_fill_rect;
     call.slots = {1, g.put(rect, sizeof rect), 0};
-    find_service(call.number)->show(g.kernel(), call.slots, call);
+    find_service(call.number)->show(g.kernel(), call.slots, call, {});
   }
 };
 
@@ -29,7 +29,7 @@ void TraceDecodeFillRect(benchmark::State& state) {
     ServiceCall call;
     call.number = f.call.number;
     call.slots = f.call.slots;
-    info->show(f.g.kernel(), call.slots, call);
+    info->show(f.g.kernel(), call.slots, call, {});
     benchmark::DoNotOptimize(call);
   }
 }

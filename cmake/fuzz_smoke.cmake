@@ -9,7 +9,8 @@ set(nuv_fuzz ${PROJECT_SOURCE_DIR}/scripts/fuzz --build-dir ${CMAKE_BINARY_DIR}/
 add_test(NAME fuzz_build COMMAND ${nuv_fuzz} --build-only)
 set_tests_properties(fuzz_build PROPERTIES FIXTURES_SETUP fuzz_targets SKIP_RETURN_CODE 77
                      TIMEOUT 1800)
-foreach(name elf_loader scenario psf_font kernel_services gdb_packet vnc_input guest_code)
+foreach(name elf_loader scenario psf_font kernel_services gdb_packet vnc_input guest_code
+             run_record)
   add_test(NAME fuzz_smoke.${name}
            COMMAND ${nuv_fuzz} --no-build --smoke ${NUV_FUZZ_SMOKE_RUNS} ${name}
                    ${NUV_FUZZ_SMOKE_SECONDS})

@@ -42,6 +42,8 @@ TEST(ExitStatus, EveryEndOfARunHasItsStatus) {
       {"a frame, instruction or time limit", stopped(RunStop::Cause::Limit), 124},
       {"the host failed the program", stopped(RunStop::Cause::HostFailure), 125},
       {"the user closed the window", stopped(RunStop::Cause::WindowClosed), 0},
+      {"every process waited for another", stopped(RunStop::Cause::Deadlock), 123},
+      {"a replay that left its record", stopped(RunStop::Cause::Diverged), 122},
       {"a reader gone", stopped(RunStop::Cause::Signal, SIGPIPE), 141},
       {"SIGINT", stopped(RunStop::Cause::Signal, SIGINT), 130},
       {"SIGTERM", stopped(RunStop::Cause::Signal, SIGTERM), 143},

@@ -16,6 +16,7 @@
 
 #include "host/debug/gdb_packet.h"
 #include "host/debug/gdb_session.h"
+#include "host/emu/elf_image.h"
 #include "tests/harness/guest.h"
 #include "tests/harness/outside.h"
 
@@ -208,8 +209,16 @@ int marker_line(const std::string& what) { return marked_line(kSource, "marker: 
 // port (0), it must name one.
 class Stub {
  public:
-  explicit Stub(const std::vector<std::string>& guest_args, const std::string& port = "0") {
-    std::vector<std::string> args = {kRunner, "--gdb", port, guest_program("prog_debuggee")};
+  // With `replay`, the runner replays that record (the program is the record's).
+  explicit Stub(const std::vector<std::string>& guest_args, const std::string& port = "0",
+                const std::string& program = "prog_debuggee", const std::string& replay = "")
+      : program_(program) {
+    std::vector<std::string> args = {kRunner, "--gdb", port};
+    if (replay.empty()) {
+      args.push_back(guest_program(program));
+    } else {
+      args.insert(args.end(), {"--replay-run", replay});
+    }
     args.insert(args.end(), guest_args.begin(), guest_args.end());
     runner_.emplace(args, dir_.path / "out", -1, dir_.path / "err");
     // The runner names its port once it listens; it may also end at once (a port in use).
@@ -227,6 +236,7 @@ class Stub {
   }
 
   const std::string& port() const { return port_; }
+  const std::string& program() const { return program_; }
   // The runner's exit status once it ends; -1 when it does not.
   int status() {
     if (!status_) status_ = runner_->wait_exit();
@@ -240,6 +250,7 @@ class Stub {
   std::optional<Child> runner_;
   std::optional<int> status_;
   std::string port_;
+  std::string program_;
 };
 
 // gdb in batch mode: connects, runs the commands, prints what a user would see.
@@ -248,7 +259,7 @@ std::string gdb(const Stub& stub, const std::vector<std::string>& commands) {
       "timeout 120 gdb -nx -batch -ex 'set confirm off' -ex 'target remote 127.0.0.1:" +
       stub.port() + "'";
   for (const auto& c : commands) cmd += " -ex '" + c + "'";
-  Outcome o = shell(cmd + " " + quoted(guest_program("prog_debuggee")));
+  Outcome o = shell(cmd + " " + quoted(guest_program(stub.program())));
   return o.out + o.err;
 }
 
@@ -411,6 +422,163 @@ TEST(GdbStub, MalformedPacketsLeaveTheStubAnsweringAndCtrlCInterrupting) {
   EXPECT_EQ(c.reply(), std::optional<std::string>("T02"));
   ASSERT_TRUE(c.send(gdb_frame("c")));
   ASSERT_TRUE(c.reply(Kind::Ack));
+  ASSERT_TRUE(c.send("\x03"));
+  EXPECT_EQ(c.reply(), std::optional<std::string>("T02"));
+  ASSERT_TRUE(c.send(gdb_frame("k")));
+  EXPECT_EQ(stub.status(), 137);
+}
+
+// Going back in time with stock gdb: the stub keeps the run's history, so reverse-stepi,
+// reverse-continue (to a breakpoint, to the last write of a watched location, to the start),
+// reverse-finish and reverse-next put the program where it was, registers and memory with it;
+// and what the program printed is printed once, however often its calls are run again.
+TEST(GdbStub, GoesBackInTime) {
+  const std::string rewind = std::string(NUV_SOURCE_DIR) + "/tests/guest/prog_rewind.cpp";
+  auto line = [&](const std::string& marker) {
+    return "prog_rewind.cpp:" + std::to_string(marked_line(rewind, "marker: " + marker));
+  };
+  struct Case {
+    std::string name;
+    std::string script;  // a gdb command file
+    std::vector<std::string> seen;
+  };
+  const Case cases[] = {
+      {"reverse-stepi back over a kernel call, which is one step",
+       "break write\ncontinue\nwhile *(unsigned short*)$pc != 0x80cd\n  stepi\nend\n"
+       "stepi\nx/i $pc\nreverse-stepi\nx/i $pc\nprint $pc == write + 32\n",
+       {"<write(int, void const*, size_t)+34>:\tpop",
+        "<write(int, void const*, size_t)+32>:\tint    $0x80"}},
+      {"reverse-continue to a breakpoint, with the memory of then",
+       "break add\ncontinue\ncontinue\ncontinue\nprint g_total\nreverse-continue\nprint value\n"
+       "print g_total\n",
+       {"add (value=value@entry=3)", "$1 = 3", "Breakpoint 1, add (value=value@entry=2)", "$2 = 2",
+        "$3 = 1"}},
+      {"reverse-finish to the call, then reverse-next",
+       "break add\ncontinue\ncontinue\nreverse-finish\nprint g_total\nreverse-next\nprint i\n",
+       {"in main (", line("call add"), "$1 = 1", "$2 = 2"}},
+      {"reverse-continue to the last write of a watched location",
+       "break " + line("print") +
+           "\ncontinue\nprint *balance\nwatch -l *balance\n"
+           "reverse-continue\nbt\n",
+       {"$1 = 1701736266", "Old value = 1701736266", "New value = 7237450", "in strcpy (",
+        "in main (", line("call set_name")}},
+      {"the start of history",
+       "break " + line("balance") +
+           "\ncontinue\nreverse-continue\ninfo registers eip\n"
+           "reverse-stepi\n",
+       {"No more reverse-execution history.\n_start () at", "<_start>",
+        "No more reverse-execution history."}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Stub stub({}, "0", "prog_rewind");
+    ScratchDir dir;
+    spit(dir.path / "commands.gdb", c.script);
+    std::string out = gdb(stub, {"source " + (dir.path / "commands.gdb").string()});
+    expect_seen(out, c.seen);
+    // gdb in batch mode detaches: the program runs on from where it was taken, its calls up to
+    // where it had been answered as they were the first time.
+    EXPECT_EQ(stub.status(), 1) << out << stub.err();
+    EXPECT_EQ(stub.out(), ".....\nbalance 1701736266, total 15\n") << out;
+  }
+}
+
+// rr's way of debugging a crash: from the fault, back. The faulting instruction never
+// completed, so one step back is the instruction before it.
+TEST(GdbStub, GoesBackFromAFault) {
+  Stub stub({"fault"});
+  std::string out = gdb(stub, {"continue", "info registers eip", "reverse-stepi",
+                               "info registers eip", "break outer", "reverse-continue", "bt 1"});
+  expect_seen(out,
+              {"Program received signal SIGSEGV", "<inner(int volatile*, int)+8>",
+               "<inner(int volatile*, int)+4>", "Breakpoint 1, outer (", at_line("call inner")});
+}
+
+// A recorded run replayed under the debugger goes back as a live one does, its input files
+// long gone: the calls it made are answered from the record each time it passes them.
+TEST(GdbStub, GoesBackInAReplayedRun) {
+  ScratchDir dir;
+  spit(dir.path / "in.txt", "hello world\n");
+  const std::string record = (dir.path / "run.nuvrun").string();
+  Outcome recorded =
+      shell("cd " + quoted(dir.path.string()) + " && " + quoted(kRunner) + " --record-run " +
+                quoted(record) + " " + quoted(guest_program("prog_recorded")) + " in.txt out.txt",
+            "typed\n");
+  ASSERT_EQ(recorded.status, 70) << recorded.err;
+  std::filesystem::remove(dir.path / "in.txt");
+  std::filesystem::remove(dir.path / "out.txt");
+  Stub stub({}, "0", "prog_recorded", record);
+  std::string out = gdb(stub, {"break write", "continue", "print (char *) buffer", "break open",
+                               "reverse-continue", "print path", "continue", "continue"});
+  expect_seen(out, {"Breakpoint 1, write (fd=1", "file in.txt: 12 bytes, sum 4077680070",
+                    "Breakpoint 2, open (path=", "\"in.txt\"", "Breakpoint 1, write (fd=1"});
+  EXPECT_EQ(stub.status(), 70);
+  EXPECT_EQ(stub.out(), recorded.out);
+  EXPECT_FALSE(std::filesystem::exists(dir.path / "out.txt"));
+}
+
+// A record that ends where the recorded run was stopped (a frame limit) is the end of the
+// history: forward stops there as gdb expects, back still works, and the run ends as it did.
+TEST(GdbStub, AReplayStopsAtTheEndOfItsRecord) {
+  ScratchDir dir;
+  const std::string record = (dir.path / "demo.nuvrun").string();
+  Outcome recorded = shell(quoted(kRunner) + " --display headless --frame-limit 3 --record-run " +
+                           quoted(record) + " " + quoted(guest_program("stack_demo")));
+  ASSERT_EQ(recorded.status, 124) << recorded.err;
+  Stub stub({}, "0", "stack_demo", record);
+  std::string out = gdb(
+      stub, {"continue", "info registers eip", "reverse-stepi", "continue", "info registers eip"});
+  expect_seen(
+      out, {"No more reverse-execution history.", "eip  ", "No more reverse-execution history."});
+  EXPECT_EQ(stub.status(), 124);
+  EXPECT_NE(stub.err().find("frame limit of 3 frames"), std::string::npos) << stub.err();
+}
+
+// Several processes: the history is process 1's. While its child lives, going back is refused
+// (the child would stay where it is); once the child has ended, gdb goes back over the calls
+// that had to wait for it (a read of a pipe the child fills, parked and taken up again) to the
+// exact breakpoint, and forward again to where it was.
+TEST(GdbStub, GoesBackOnlyWhileTheProgramRunsAlone) {
+  ScratchDir dir;
+  std::filesystem::copy_file(guest_program("prog_procs"), dir.path / "procs");
+  const std::string record = (dir.path / "run.nuvrun").string();
+  Outcome recorded =
+      shell(quoted(kRunner) + " --root " + quoted(dir.path.string()) + " --record-run " +
+            quoted(record) + " " + quoted((dir.path / "procs").string()) + " eof");
+  ASSERT_EQ(recorded.status, 0) << recorded.err;
+  Stub stub({}, "0", "prog_procs", record);
+  std::string out =
+      gdb(stub, {"break close", "continue", "reverse-stepi", "delete", "break wait_word",
+                 "continue", "break read", "reverse-continue", "up", "print at", "continue"});
+  // The last read is the one that found the end, after "ab".
+  expect_seen(out, {"Breakpoint 1, close (", "Remote failure reply: E01", "wait_word (pid=2)",
+                    "Breakpoint 3, read (fd=3", "$1 = 2", "wait_word (pid=2)"});
+  EXPECT_EQ(stub.status(), 0) << out << stub.err();
+  EXPECT_EQ(stub.out(), recorded.out) << out;
+}
+
+// Going back a long way runs long; Ctrl-C stops it, as it stops a run forwards.
+TEST(GdbStub, CtrlCInterruptsAReverseContinue) {
+  Stub stub({"spin", "100"}, "0", "prog_long_run");
+  ElfImage image = ElfImage::load(guest_program("prog_long_run"));
+  char point[64];
+  Connection c(stub.port());
+  ASSERT_TRUE(c.send(gdb_frame("qSupported")));
+  auto supported = c.reply();
+  ASSERT_TRUE(supported);
+  EXPECT_NE(supported->find("ReverseStep+;ReverseContinue+"), std::string::npos);
+  std::snprintf(point, sizeof point, "Z0,%x,1", *image.symbol("write"));
+  ASSERT_TRUE(c.send(gdb_frame(point)));
+  EXPECT_EQ(c.reply(), std::optional<std::string>("OK"));
+  ASSERT_TRUE(c.send(gdb_frame("c")));
+  EXPECT_EQ(c.reply(), std::optional<std::string>("T05"));
+  std::snprintf(point, sizeof point, "Z2,%x,4", *image.symbol("g_mark"));
+  ASSERT_TRUE(c.send(gdb_frame(point)));
+  EXPECT_EQ(c.reply(), std::optional<std::string>("OK"));
+  // 100 million instructions back to the watched write: long enough to be interrupted.
+  ASSERT_TRUE(c.send(gdb_frame("bc")));
+  ASSERT_TRUE(c.reply(Kind::Ack));
+  ::usleep(30000);
   ASSERT_TRUE(c.send("\x03"));
   EXPECT_EQ(c.reply(), std::optional<std::string>("T02"));
   ASSERT_TRUE(c.send(gdb_frame("k")));

@@ -177,6 +177,48 @@ TEST(Callgrind, CostsByLineCallsWithInclusiveCostAndKernelCalls) {
   }
 }
 
+// A run of two programs, the second run by two processes whose profiles were added up: each
+// program is an object of its own, its calls name it, and the totals are the run's.
+TEST(Callgrind, EachProgramOfARunIsAnObjectOfItsOwn) {
+  RawProfile one = sample_profile();
+  RawProfile twice = sample_profile();
+  merge(twice, sample_profile());
+  SourceMap map = sample();
+  std::ostringstream out;
+  write_callgrind(out, {{"/bin/prog", &map, &one}, {"/bin/other", &map, &twice}}, "prog x");
+  const std::string text = out.str();
+  const char* expected[] = {
+      "summary: 33 3\n",
+      "ob=/bin/prog\nfl=/src/a.c\nfn=f\n10 3 0\n11 2 0\ncob=/bin/prog\n",
+      "ob=/bin/other\nfl=/src/a.c\nfn=f\n10 6 0\n11 4 0\ncob=/bin/other\ncfi=/src/a.c\n"
+      "cfn=g()\ncalls=4 20\n11 12 2\n",
+      "ob=[kernel]\nfl=[kernel]\nfn=kernel write\n0 0 3\n",
+      "totals: 33 3\n",
+  };
+  for (const char* piece : expected) {
+    SCOPED_TRACE(piece);
+    EXPECT_NE(text.find(piece), std::string::npos) << text;
+  }
+}
+
+// Profiles of one program add up address by address, whatever span each watched.
+TEST(Callgrind, ProfilesOfOneProgramAddUp) {
+  RawProfile p = sample_profile();
+  RawProfile below;
+  below.base = 0xF0;
+  below.instructions = {5};
+  below.stacks[{0xF0}] = 5;
+  below.total_instructions = 5;
+  merge(p, below);
+  EXPECT_EQ(p.base, 0xF0u);
+  ASSERT_EQ(p.instructions.size(), 0x50u);
+  EXPECT_EQ(p.instructions[0x00], 5u);
+  EXPECT_EQ(p.instructions[0x10], 2u);  // f's first, where it was
+  EXPECT_EQ(p.instructions[0x40], 4u);  // g's line 20
+  EXPECT_EQ(p.total_instructions, 16u);
+  EXPECT_EQ(p.stacks.at({0xF0}), 5u);
+}
+
 TEST(Callgrind, CodeWithoutLinesOrFunctionStillCounts) {
   RawProfile p;
   p.base = 0x200;

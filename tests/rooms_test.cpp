@@ -36,9 +36,12 @@ const Room kRoomsBelow[] = {
     {"nuv_kernel", {"base", "emu", "gui", "kernel"}},
     {"nuv_machine", {"base", "emu", "gui", "kernel", "machine"}},
     {"nuv_gdb_protocol", {"debug"}},
-    {"nuv_debug", {"base", "emu", "gui", "kernel", "machine", "debug"}},
-    {"nuv_measure", {"base", "emu", "gui", "kernel", "machine", "debug", "measure"}},
-    {"nuv_command_line", {"base", "emu", "gui", "kernel", "machine", "debug", "measure", "runner"}},
+    {"nuv_run_record", {"timetravel"}},
+    {"nuv_timetravel", {"base", "emu", "gui", "kernel", "machine", "timetravel"}},
+    {"nuv_debug", {"base", "emu", "gui", "kernel", "machine", "timetravel", "debug"}},
+    {"nuv_measure", {"base", "emu", "gui", "kernel", "machine", "timetravel", "debug", "measure"}},
+    {"nuv_command_line",
+     {"base", "emu", "gui", "kernel", "machine", "timetravel", "debug", "measure", "runner"}},
 };
 
 TEST(Rooms, EachRoomIsBuiltSeeingOnlyItselfAndTheRoomsBelow) {

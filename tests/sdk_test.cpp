@@ -148,6 +148,7 @@ TEST_F(Sdk, TheTreeStandsOnItsOwn) {
                                             "string.h",
                                             "strings.h",
                                             "sys/types.h",
+                                            "sys/wait.h",
                                             "syscall.h",
                                             "time.h",
                                             "unistd.h",

@@ -127,8 +127,8 @@ TEST(ServiceArguments, AreReadBeforeTheHandlerAndRefusedWithTheirError) {
       {"STR_OUT unmapped", SVC_getcwd, s.unmapped, 64, 0, -14},
       {"STR_OUT into code", SVC_getcwd, s.code, 64, 0, -14},
       // Nothing serves these yet: no argument is looked at.
-      {"NI path", SVC_mkfifo, s.unmapped, 0, 0, -38},
-      {"NI descriptors", SVC_fd_set_stdio, 99, 99, 99, -38},
+      {"NI path", SVC_gui_load_font, s.unmapped, 0, 0, -38},
+      {"NI window", SVC_gui_draw_line, 99, 99, 99, -38},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -157,7 +157,8 @@ TEST(ServiceArguments, TheTraceShowsWhatTheHandlerSawAndStored) {
        "gui_get_font_metrics(1, {width=8, height=14}) = 0"},
       {SVC_gui_get_content_size, 99, s.unmapped, 0, "gui_get_content_size(99, 0x10) = -9 EBADF"},
       {SVC_getcwd, s.buffer, 64, 0, "getcwd(\"/\", 64) = 2"},
-      {SVC_mkfifo, s.g.str("fifo"), 0, 0, "mkfifo(\"fifo\") = -38 ENOSYS"},
+      {SVC_gui_load_font, s.g.str("font"), 0, 0, "gui_load_font(\"font\", 0x0) = -38 ENOSYS"},
+      {SVC_waitpid, u(-1), 0, 0, "waitpid(-1, 0x0, 0x0) = -10 ECHILD"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.strace);

@@ -110,7 +110,7 @@ TEST(Trace, NumbersPrintAsTheHostPrintsThem) {
     call.args[0] = decoded::Signed{signed_v};
     append_strace_line(text, call);
     EXPECT_EQ(json, "{\"seq\":" + std::to_string(uint64_t{v} * 5) +
-                        ",\"number\":5,\"name\":\"close\",\"slots\":[" + std::to_string(v) + ",0," +
+                        ",\"pid\":1,\"number\":5,\"name\":\"close\",\"slots\":[" + std::to_string(v) + ",0," +
                         std::to_string(v) + "],\"decoded\":[null,null,null],\"result\":" +
                         std::to_string(signed_v) + "}\n");
     EXPECT_TRUE(

@@ -14,10 +14,14 @@ struct RunStop {
     HostFailure,   // the host failed what the program asked (no font, no window, no screenshot)
     WindowClosed,  // the user closed the program's window
     Signal,        // a signal, ending the program as it ends a native process
+    Deadlock,      // every process waits for another and nothing can wake them
+    Diverged,      // a replayed run did what its record does not say
   };
   Cause cause = Cause::Limit;
   int signal = 0;       // Signal: its number, as <csignal> names it
   std::string message;  // for standard error; empty: a signal's end says nothing
+  // A replay reached the end of its record, where the recorded run was stopped this way.
+  bool end_of_record = false;
 };
 
 }  // namespace nuv

@@ -39,6 +39,7 @@ std::string signal_name(int signal) {
 
 CrashReport make_crash_report(Process& process, const RunResult& fault, const DebugInfo* info) {
   CrashReport report;
+  report.pid = process.kernel().pid();
   report.fault = fault.message;
   report.signal = fault.signal;
   report.address = fault.fault_address;
@@ -113,7 +114,7 @@ nlohmann::json crash_record(const CrashReport& r) {
     crash["address"] = *r.address;
     crash["access"] = r.access;
   }
-  return nlohmann::json{{"crash", crash}};
+  return nlohmann::json{{"pid", r.pid}, {"crash", crash}};
 }
 
 }  // namespace nuv

@@ -2,6 +2,7 @@
 // registers as they were, and a backtrace with function names and source lines.
 #pragma once
 
+#include <cstdint>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <utility>
@@ -13,6 +14,7 @@
 namespace nuv {
 
 struct CrashReport {
+  int32_t pid = 1;    // the process that faulted
   std::string fault;  // the one-line description, e.g. "write to unmapped memory 0x... at eip ..."
   int signal = 0;
   std::optional<uint32_t> address;

@@ -56,6 +56,7 @@ std::string GdbSession::stop_reply(const GdbStop& stop) {
     std::snprintf(buf, sizeof buf, "watch:%x;", *stop.watch);
     s += buf;
   }
+  if (stop.replaylog) s += std::string("replaylog:") + stop.replaylog + ";";
   return s;
 }
 
@@ -69,6 +70,15 @@ std::string GdbSession::resume(bool step, int signal) {
   if (ended_) return stop_reply(last_);
   bool passes = signal != 0 && signal != SIGTRAP && signal != SIGINT;
   last_ = passes ? target_.deliver(signal) : target_.resume(step);
+  ended_ = last_.kind != GdbStop::Kind::Signal;
+  return stop_reply(last_);
+}
+
+std::string GdbSession::reverse(bool step) {
+  if (!target_.can_reverse()) return "";
+  if (ended_) return stop_reply(last_);
+  if (target_.reverse_refused()) return "E01";
+  last_ = target_.reverse(step);
   ended_ = last_.kind != GdbStop::Kind::Signal;
   return stop_reply(last_);
 }
@@ -162,7 +172,10 @@ std::string GdbSession::point(std::string_view args, bool insert) {
 }
 
 std::string GdbSession::query(std::string_view p) {
-  if (p.starts_with("qSupported")) return kSupported;
+  if (p.starts_with("qSupported")) {
+    return target_.can_reverse() ? std::string(kSupported) + ";ReverseStep+;ReverseContinue+"
+                                 : kSupported;
+  }
   if (p == "qAttached" || p.starts_with("qAttached:")) return "1";
   if (p == "qC") return "QC1";
   if (p == "qfThreadInfo") return "m1";
@@ -239,6 +252,9 @@ std::optional<std::string> GdbSession::handle(std::string_view p) {
       if (!signal) return "E01";
       return resume(p[0] == 'S', static_cast<int>(*signal));
     }
+    case 'b':
+      if (args == "s" || args == "c") return reverse(args == "s");
+      return "";
     case 'Z':
       return point(args, true);
     case 'z':

@@ -23,6 +23,8 @@ struct GdbStop {
   int signal = SIGTRAP;
   int status = 0;
   std::optional<uint32_t> watch;  // the address a write watchpoint caught
+  // Going back reached the start of the history ("begin"), or going forward its end ("end").
+  const char* replaylog = nullptr;
 };
 
 class GdbTarget {
@@ -42,6 +44,15 @@ class GdbTarget {
   virtual GdbStop resume(bool step) = 0;
   // A fatal signal the debugger let through: the program ends by it.
   virtual GdbStop deliver(int signal) = 0;
+  // Going back in time: one instruction (a kernel call is one), or to the last breakpoint or
+  // watched write before the current position. Only a target that keeps a history can.
+  virtual bool can_reverse() const { return false; }
+  // Going back is refused for now (an error packet), though the target keeps a history.
+  virtual bool reverse_refused() const { return false; }
+  virtual GdbStop reverse(bool step) {
+    (void)step;
+    return GdbStop{};
+  }
   virtual const std::string& target_xml() const = 0;
 };
 
@@ -63,6 +74,7 @@ class GdbSession {
  private:
   std::string stop_reply(const GdbStop& stop);
   std::string resume(bool step, int signal);
+  std::string reverse(bool step);
   std::string read_registers();
   std::string write_registers(std::string_view hex);
   std::string read_register(std::string_view args);

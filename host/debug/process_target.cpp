@@ -54,6 +54,19 @@ void ProcessTarget::on_code(uc_struct*, uint64_t address, uint32_t, void* user) 
   auto* self = static_cast<ProcessTarget*>(user);
   bool first = self->first_;
   self->first_ = false;
+  History* history = self->history_;
+  if (history && history->position() == self->run_to_) {
+    self->process_.request_pause();
+    return;
+  }
+  if (self->scanning_) {
+    // Running again to find the last hit: breakpoints are noted, not stopped at.
+    if (!self->breakpoints_.empty() && self->breakpoints_.count(static_cast<uint32_t>(address))) {
+      self->hit_ = Hit{history->position(), std::nullopt};
+    }
+    history->executing();
+    return;
+  }
   if (self->stop_next_) {
     // The instruction before this one wrote to a watched range and is complete now.
     self->stop_next_ = false;
@@ -61,19 +74,26 @@ void ProcessTarget::on_code(uc_struct*, uint64_t address, uint32_t, void* user) 
     return;
   }
   // A breakpoint where the run resumes has already been reported: step over it.
-  if (first) return;
   // One step is done when a second instruction comes up. (Counting in the engine itself
   // overshoots to the end of a block while this hook exists.)
-  if (self->stepping_) {
+  if (!first && (self->stepping_ || (!self->breakpoints_.empty() &&
+                                     self->breakpoints_.count(static_cast<uint32_t>(address))))) {
     self->process_.request_pause();
     return;
   }
-  if (self->breakpoints_.empty()) return;
-  if (self->breakpoints_.count(static_cast<uint32_t>(address))) self->process_.request_pause();
+  if (history) {
+    history->executing();
+    self->counted_at_ = static_cast<uint32_t>(address);
+  }
 }
 
 void ProcessTarget::on_watch(uc_struct*, int, uint64_t address, int, int64_t, void* user) {
   auto* self = static_cast<ProcessTarget*>(user);
+  if (self->scanning_) {
+    // Going back stops before the write: the instruction that made it is the one counted last.
+    self->hit_ = Hit{self->history_->position() - 1, static_cast<uint32_t>(address)};
+    return;
+  }
   if (!self->watch_hit_) self->watch_hit_ = static_cast<uint32_t>(address);
   self->stop_next_ = true;
 }
@@ -128,15 +148,24 @@ void ProcessTarget::interrupt() {
 }
 
 GdbStop ProcessTarget::resume(bool step) {
+  if (at_end_of_record()) {
+    last_ = *record_end_;
+    GdbStop end;
+    end.replaylog = "end";
+    return end;
+  }
   first_ = true;
   stepping_ = step;
   stop_next_ = false;
   watch_hit_.reset();
   interrupted_ = false;
+  // Run again from before the end of a replay's record, the run stops there as it first did.
+  if (end_of_record_) run_to_ = *end_of_record_;
   {
     std::shared_ptr<void> watching = on_run ? on_run() : nullptr;
     last_ = process_.resume();
   }
+  run_to_ = UINT64_MAX;
   bool interrupted = interrupted_.exchange(false);
   GdbStop stop;
   switch (last_.end) {
@@ -146,6 +175,12 @@ GdbStop ProcessTarget::resume(bool step) {
       stop.status = static_cast<int>(static_cast<uint32_t>(last_.status) & 0xFF);
       break;
     case RunResult::End::Stopped:
+      if (history_ && last_.stop.end_of_record) {
+        end_of_record_ = history_->position();
+        record_end_ = last_;
+        stop.replaylog = "end";
+        break;
+      }
       ended_ = true;
       if (last_.stop.cause == RunStop::Cause::Signal) {
         stop.kind = GdbStop::Kind::Terminated;
@@ -157,12 +192,19 @@ GdbStop ProcessTarget::resume(bool step) {
       break;
     case RunResult::End::Fault:
       stop.signal = last_.signal ? last_.signal : SIGSEGV;
+      // The faulting instruction was counted as it began; it never completed.
+      if (history_ && last_.eip == counted_at_) history_->uncount();
       break;
     case RunResult::End::Returned:
       // _start has nowhere to return to: a native process would crash there.
       stop.signal = SIGSEGV;
       break;
     case RunResult::End::Paused:
+      if (at_end_of_record()) {
+        last_ = *record_end_;  // how the run ends there, should it be left to
+        stop.replaylog = "end";
+        break;
+      }
       stop.watch = watch_hit_;
       stop.signal = interrupted && !watch_hit_ ? SIGINT : SIGTRAP;
       break;

@@ -12,6 +12,7 @@
 
 #include "host/debug/gdb_session.h"
 #include "host/machine/process.h"
+#include "host/timetravel/history.h"
 
 namespace nuv {
 
@@ -36,6 +37,20 @@ class ProcessTarget : public GdbTarget {
   GdbStop resume(bool step) override;
   GdbStop deliver(int signal) override;
   const std::string& target_xml() const override;
+  bool can_reverse() const override { return history_ != nullptr; }
+  // The history follows this process alone: while another one runs beside it, going back would
+  // leave the others where they are, so it is refused.
+  bool reverse_refused() const override;
+  GdbStop reverse(bool step) override;
+
+  // Keeps the run's history from now on (the target does not own it): going back works from
+  // then, and every instruction is counted in it.
+  void arm_history(History* history) { history_ = history; }
+  // A replay stands where its record ends (the recorded run was stopped there): forward it
+  // goes no further, back it may.
+  bool at_end_of_record() const {
+    return history_ && end_of_record_ && history_->position() == *end_of_record_;
+  }
 
   // Pauses a run in progress (from any thread): the debugger's Ctrl-C.
   void interrupt();
@@ -57,7 +72,25 @@ class ProcessTarget : public GdbTarget {
   static void on_watch(struct uc_struct* uc, int type, uint64_t address, int size, int64_t value,
                        void* user);
 
+  // Puts the program at `position` of its history (at or before the current one).
+  void seek(uint64_t position);
+  // Runs again from the snapshot at `from` up to `to`, and says the last breakpoint or watched
+  // write met before `to`, if any.
+  struct Hit {
+    uint64_t position;
+    std::optional<uint32_t> watch;
+  };
+  std::optional<Hit> last_hit(uint64_t from, uint64_t to);
+  void run_again_to(uint64_t position);
+
   Process& process_;
+  History* history_ = nullptr;
+  uint64_t run_to_ = UINT64_MAX;  // a run again stops at this position
+  bool scanning_ = false;         // a run again notes its hits instead of stopping at them
+  std::optional<Hit> hit_;
+  uint32_t counted_at_ = 0;                // the instruction the history counted last
+  std::optional<uint64_t> end_of_record_;  // the position where a replay's record ends
+  std::optional<RunResult> record_end_;    // and how the run ended there
   std::set<uint32_t> breakpoints_;
   std::map<std::pair<uint32_t, uint32_t>, uint64_t> watches_;  // (address, length) -> hook
   bool first_ = false;  // the next instruction is the first of a resume

@@ -51,6 +51,8 @@ class GuestMemory {
   size_t run_length(uint32_t addr, size_t max, uint32_t perms) const;
 
   const Region* region_at(uint32_t addr) const;
+  // Every mapping, in the order they were made.
+  const std::vector<Region>& regions() const { return regions_; }
 
  private:
   // Visits the pieces of [addr, addr+size) region by region; false if any byte lacks `need`.

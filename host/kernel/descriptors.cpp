@@ -48,31 +48,49 @@ int32_t ConsoleOut::write(const void* data, size_t size) {
   return rc < 0 ? rc : static_cast<int32_t>(size);
 }
 
-PipeEnd::~PipeEnd() {
-  if (writer_) {
-    pipe_->writer_open = false;
-  } else {
-    pipe_->reader_open = false;
-  }
+PipeEnd::PipeEnd(std::shared_ptr<PipeBuffer> pipe, bool is_writer)
+    : pipe_(std::move(pipe)), writer_(is_writer) {
+  ++(writer_ ? pipe_->writers : pipe_->readers);
 }
+
+PipeEnd::~PipeEnd() { --(writer_ ? pipe_->writers : pipe_->readers); }
 
 int32_t PipeEnd::read(void* buffer, size_t size) {
   if (writer_) return err::kEBADF;
-  if (pipe_->bytes.empty()) return pipe_->writer_open ? err::kEAGAIN : 0;
-  size_t n = std::min(size, pipe_->bytes.size());
-  std::copy_n(pipe_->bytes.begin(), n, static_cast<uint8_t*>(buffer));
-  pipe_->bytes.erase(pipe_->bytes.begin(), pipe_->bytes.begin() + static_cast<ptrdiff_t>(n));
+  PipeBuffer& p = *pipe_;
+  if (p.used == 0) {
+    if (p.writers == 0) return 0;
+    return nonblock ? err::kEAGAIN : kMustWait;
+  }
+  size_t n = std::min(size, p.used);
+  size_t first = std::min(n, PipeBuffer::kCapacity - p.head);
+  auto* out = static_cast<uint8_t*>(buffer);
+  std::memcpy(out, p.ring.data() + p.head, first);
+  std::memcpy(out + first, p.ring.data(), n - first);
+  p.head = (p.head + n) % PipeBuffer::kCapacity;
+  p.used -= n;
+  if (p.used == 0) p.head = 0;
   return static_cast<int32_t>(n);
 }
 
 int32_t PipeEnd::write(const void* data, size_t size) {
   if (!writer_) return err::kEBADF;
-  if (!pipe_->reader_open) return err::kEPIPE;
-  size_t room = PipeBuffer::kCapacity - pipe_->bytes.size();
-  if (room == 0) return err::kEAGAIN;
+  PipeBuffer& p = *pipe_;
+  if (p.readers == 0) return err::kEPIPE;
+  if (size == 0) return 0;
+  size_t room = PipeBuffer::kCapacity - p.used;
+  // A small write goes in whole or not at all, so writers' records never interleave.
+  if (room == 0 || (size <= PipeBuffer::kAtomic && room < size)) {
+    return nonblock ? err::kEAGAIN : kMustWait;
+  }
+  if (p.ring.empty()) p.ring.resize(PipeBuffer::kCapacity);
   size_t n = std::min(size, room);
-  const auto* p = static_cast<const uint8_t*>(data);
-  pipe_->bytes.insert(pipe_->bytes.end(), p, p + n);
+  size_t tail = (p.head + p.used) % PipeBuffer::kCapacity;
+  size_t first = std::min(n, PipeBuffer::kCapacity - tail);
+  const auto* in = static_cast<const uint8_t*>(data);
+  std::memcpy(p.ring.data() + tail, in, first);
+  std::memcpy(p.ring.data(), in + first, n - first);
+  p.used += n;
   return static_cast<int32_t>(n);
 }
 
@@ -91,6 +109,11 @@ int32_t Descriptors::add(std::shared_ptr<OpenFile> file) {
 void Descriptors::install(int32_t fd, std::shared_ptr<OpenFile> file) {
   if (table_.size() <= static_cast<size_t>(fd)) table_.resize(static_cast<size_t>(fd) + 1);
   table_[static_cast<size_t>(fd)] = std::move(file);
+}
+
+std::shared_ptr<OpenFile> Descriptors::share(int32_t fd) const {
+  if (get(fd) == nullptr) return nullptr;
+  return table_[static_cast<size_t>(fd)];
 }
 
 OpenFile* Descriptors::get(int32_t fd) const {

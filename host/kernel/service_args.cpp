@@ -26,7 +26,9 @@ ErrorOr<std::string> read_guest_string(const GuestMemory& memory, uint32_t addre
 }
 
 bool store_for_program(Kernel& kernel, uint32_t address, const void* bytes, size_t size) {
-  return kernel.memory().copy_out(address, bytes, size);
+  if (!kernel.memory().copy_out(address, bytes, size)) return false;
+  kernel.note_store(address, bytes, size);
+  return true;
 }
 
 ErrorOr<size_t> transfer_length(const ArgSource& a, uint32_t count, uint32_t perms) {

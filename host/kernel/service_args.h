@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <span>
 #include <string>
@@ -260,6 +261,12 @@ struct GuestOut : GuestDestination {
     if (stored) v.emplace<T>(*stored);
     return stored.has_value();
   }
+  // What a record says was stored (a shorter record is the first bytes of one).
+  void take_stored(std::span<const uint8_t> bytes) {
+    T value{};
+    std::memcpy(&value, bytes.data(), std::min(bytes.size(), sizeof value));
+    stored = value;
+  }
 
  protected:
   ErrorOr<void> put_first(const T& value, size_t size) {
@@ -301,6 +308,10 @@ struct GuestBytesOut : GuestDestination {
     stored = n;
     return {};
   }
+  void take_stored(std::span<const uint8_t> bytes) {
+    room.assign(bytes.begin(), bytes.end());
+    stored = bytes.size();
+  }
   bool show_stored(decoded::Value& v) const {
     if (stored) {
       size_t n = std::min(*stored, kMaxShownBytes);
@@ -327,6 +338,11 @@ struct GuestStringOut : GuestDestination {
     if (!store(with_nul.data(), with_nul.size())) return err::kEFAULT;
     stored = std::string(s);
     return {};
+  }
+  void take_stored(std::span<const uint8_t> bytes) {
+    size_t n = bytes.size();
+    if (n > 0 && bytes[n - 1] == 0) --n;
+    stored = std::string(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(n));
   }
   bool show_stored(decoded::Value& v) const {
     if (stored) v.emplace<decoded::Bytes>(decoded::Bytes{*stored});

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <variant>
+#include <vector>
 
 #include "abi/gui_records.h"
 #include "abi/services.h"
@@ -48,8 +49,16 @@ inline bool is_number(const Value& v) { return v.index() <= 2; }
 
 }  // namespace decoded
 
+// A stretch of the program's memory a call's handler stored into, with the bytes stored.
+struct CallStore {
+  uint32_t address = 0;
+  std::vector<uint8_t> bytes;
+};
+
 struct ServiceCall {
   uint64_t seq = 0;
+  int32_t pid = 1;       // the process that made the call
+  bool several = false;  // more than one process had run by then: strace names the pid
   uint32_t number = 0;
   Slots slots{};
   int32_t result = 0;

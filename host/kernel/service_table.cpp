@@ -1,6 +1,8 @@
 #include "host/kernel/service_table.h"
 
 #include <array>
+#include <cstring>
+#include <span>
 #include <tuple>
 #include <type_traits>
 #include <utility>
@@ -54,6 +56,26 @@ struct Arguments {
   static void show_stored_one(const T& arg, decoded::Value& v) {
     if constexpr (requires { arg.show_stored(v); }) arg.show_stored(v);
   }
+
+  // For a call answered from a record: each destination takes what was stored at its address.
+  void take_stored(const std::vector<CallStore>& stores) {
+    [&]<size_t... I>(std::index_sequence<I...>) {
+      (take_stored_one(std::get<I>(values), stores), ...);
+    }
+    (std::index_sequence_for<A...>{});
+  }
+
+  template <typename T>
+  static void take_stored_one(T& arg, const std::vector<CallStore>& stores) {
+    if constexpr (requires { arg.take_stored(std::span<const uint8_t>{}); }) {
+      for (const CallStore& s : stores) {
+        if (s.address == arg.address) {
+          arg.take_stored(s.bytes);
+          return;
+        }
+      }
+    }
+  }
 };
 
 template <typename Handler>
@@ -91,11 +113,14 @@ constexpr bool unused_slots_last() {
 }
 
 template <typename... A>
-void show(Kernel& k, const Slots& slots, ServiceCall& shown) {
+void show(Kernel& k, const Slots& slots, ServiceCall& shown, const std::vector<CallStore>& stored) {
   static_assert(unused_slots_last<A...>(), "a service's unused slots come after its used ones");
   Arguments<A...> args;
   args.read(k, slots, true);
   args.show(slots, shown);
+  if (stored.empty()) return;
+  args.take_stored(stored);
+  args.show_stored(shown);
 }
 
 #define NUV_SERVE_SYS(name) &serve<&svc_##name>

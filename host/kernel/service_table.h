@@ -20,8 +20,10 @@ struct ServiceInfo {
   // Reads the arguments and runs the handler; with `shown`, fills its args with what the
   // readers read and the handler stored. Null for a number nothing serves yet.
   int32_t (*serve)(Kernel& kernel, const Slots& slots, ServiceCall* shown);
-  // Only reads the arguments, to show them, for a call answered without its handler.
-  void (*show)(Kernel& kernel, const Slots& slots, ServiceCall& shown);
+  // Only reads the arguments, to show them, for a call answered without its handler; a
+  // destination shows what `stored` says was stored at its address.
+  void (*show)(Kernel& kernel, const Slots& slots, ServiceCall& shown,
+               const std::vector<CallStore>& stored);
 };
 
 // Null for a number that names no service.

@@ -338,6 +338,7 @@ char* print_json_line(char* at, const ServiceCall& call) {
   {
     Members<JsonStyle> o(out);
     o.number("seq", call.seq);
+    o.number("pid", call.pid);
     o.number("number", call.number);
     if (const char* name = service_name(call.number)) {
       // Service names are plain ASCII: nothing to escape.
@@ -370,6 +371,12 @@ char* print_json_line(char* at, const ServiceCall& call) {
 
 char* print_strace_line(char* at, const ServiceCall& call) {
   Line out(at);
+  // As strace -f: once there is more than one process, each line says whose call it was.
+  if (call.several) {
+    out += "[pid ";
+    number(out, call.pid);
+    out += "] ";
+  }
   const ServiceInfo* info = find_service(call.number);
   if (info) {
     out += info->name;

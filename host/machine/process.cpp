@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string_view>
+#include <utility>
 
 #include "host/machine/block_limit.h"
 #include "host/machine/fault_replay.h"
@@ -32,7 +33,10 @@ struct Process::Hooks {
   int instruction_hooks = 0;  // hooks on every instruction that keep EIP exact
   bool replaying = false;
   bool faulted = false;  // since the CPU was last made fresh
-  uint64_t instructions = 0;
+  uint64_t own_instructions = 0;
+  // The count the instruction limit looks at: this process's own, or a whole machine's.
+  uint64_t* instructions = &own_instructions;
+  bool blocked = false;  // a call has to wait: EIP is back on its int 0x80
   std::atomic<bool> pause{false};
   uint64_t instruction_limit = 0;  // 0: none
   Process* process = nullptr;
@@ -77,10 +81,31 @@ void Process::Hooks::refuse(uc_engine* uc, const char* what, int signo) {
 
 Process::Process(const std::string& executable, KernelConfig config, uint64_t memory_limit)
     : image_(ElfImage::load(executable)), hooks_(std::make_unique<Hooks>()) {
+  open_engine(0);
+  set_up([&config](
+             GuestMemory& memory) { return std::make_unique<Kernel>(memory, std::move(config)); },
+         memory_limit);
+}
+
+Process::Process(const std::string& executable, const KernelFactory& make_kernel,
+                 uint64_t memory_limit, size_t translation_buffer)
+    : image_(ElfImage::load(executable)), hooks_(std::make_unique<Hooks>()) {
+  open_engine(translation_buffer);
+  set_up(make_kernel, memory_limit);
+}
+
+void Process::open_engine(size_t translation_buffer) {
   hooks_->process = this;
   if (uc_open(UC_ARCH_X86, UC_MODE_32, &uc_) != UC_ERR_OK) {
     throw std::runtime_error("cannot start the i386 emulator");
   }
+  // Before anything is translated: the buffer is sized once.
+  if (translation_buffer != 0) {
+    uc_ctl_set_tcg_buffer_size(uc_, static_cast<uint32_t>(translation_buffer));
+  }
+}
+
+void Process::set_up(const KernelFactory& make_kernel, uint64_t memory_limit) {
   // A refused image must not leave the engine behind: the destructor does not run for a
   // constructor that throws.
   try {
@@ -88,8 +113,13 @@ Process::Process(const std::string& executable, KernelConfig config, uint64_t me
     map_image(memory_limit);
     enter_user_mode();
     reset_fpu();
-    kernel_ = std::make_unique<Kernel>(*memory_, std::move(config));
+    kernel_ = make_kernel(*memory_);
     kernel_->stop_cpu = [this] { uc_emu_stop(uc_); };
+    kernel_->call_address = [this] {
+      uint32_t eip = 0;
+      uc_reg_read(uc_, UC_X86_REG_EIP, &eip);
+      return eip - 2;  // back over the int 0x80
+    };
     install_hooks();
   } catch (...) {
     kernel_.reset();
@@ -196,6 +226,17 @@ void Process::install_hooks() {
     void* ptrs[4] = {&values[0], &values[1], &values[2], &values[3]};
     uc_reg_read_batch(uc, regs, ptrs, 4);
     int32_t result = self->kernel_->dispatch(values[0], Slots{values[1], values[2], values[3]});
+    if (result == kWouldBlock) {
+      // Parked: the registers stay as the program set them, and EIP goes back over the
+      // two-byte int 0x80, so the call runs again, whole, when the process goes on.
+      uint32_t eip = 0;
+      uc_reg_read(uc, UC_X86_REG_EIP, &eip);
+      eip -= 2;
+      uc_reg_write(uc, UC_X86_REG_EIP, &eip);
+      self->hooks_->blocked = true;
+      uc_emu_stop(uc);
+      return;
+    }
     uc_reg_write(uc, UC_X86_REG_EAX, &result);
   };
   uc_hook_add(uc_, &hooks_->interrupt, UC_HOOK_INTR, reinterpret_cast<void*>(on_interrupt), this, 1,
@@ -337,23 +378,45 @@ RunResult Process::execute(uint32_t begin, uint32_t until, uint64_t count) {
   hooks_->pause = false;
   // The engine also stops on its own before a block too long for it, where one was cut, and
   // before a block that fetches what it may not (machine/block_limit.h): the run goes on.
+  hooks_->blocked = false;
   uc_err rc = UC_ERR_OK;
-  blocks_->start_run(until);
-  for (std::optional<uint32_t> at = begin; at && !stop_requested_ && !hooks_->pause;) {
-    rc = uc_emu_start(uc_, *at, until, 0, count);
-    BlockLimit::Stop stop;
-    stop.rc = rc;
-    uc_reg_read(uc_, UC_X86_REG_EIP, &stop.eip);
-    stop.ended = stop_requested_ || !hooks_->fault.empty() || hooks_->fault_eip ||
-                 kernel_->exited() || hooks_->pause;
-    if (hooks_->access == "execute" && !hooks_->fault_eip && !stop_requested_ && !hooks_->pause &&
-        !kernel_->exited()) {
-      stop.fetch_fault = hooks_->address;
+  std::optional<uint32_t> at = begin;
+  for (;;) {
+    // A free run among several processes goes in slices; a run that asked for a count (a
+    // debugger's step, a harness) is never cut.
+    uint64_t budget = count != 0 ? count : (yield_ ? slice_ : 0);
+    blocks_->start_run(until);
+    while (at && !stop_requested_ && !hooks_->pause) {
+      rc = uc_emu_start(uc_, *at, until, 0, budget);
+      BlockLimit::Stop stop;
+      stop.rc = rc;
+      uc_reg_read(uc_, UC_X86_REG_EIP, &stop.eip);
+      stop.ended = stop_requested_ || !hooks_->fault.empty() || hooks_->fault_eip ||
+                   kernel_->exited() || hooks_->pause || hooks_->blocked;
+      if (hooks_->access == "execute" && !hooks_->fault_eip && !stop_requested_ && !hooks_->pause &&
+          !kernel_->exited() && !hooks_->blocked) {
+        stop.fetch_fault = hooks_->address;
+      }
+      stop.budgeted = budget != 0;
+      at = blocks_->resume_point(stop);
+      if (at && stop.ended) clear_fault();
     }
-    stop.budgeted = count != 0;
-    at = blocks_->resume_point(stop);
-    if (at && stop.ended) clear_fault();
+    if (!yield_ || count != 0) break;
+    uint32_t now = 0;
+    uc_reg_read(uc_, UC_X86_REG_EIP, &now);
+    bool blocked = hooks_->blocked;
+    bool slice_over = budget != 0 && rc == UC_ERR_OK && hooks_->fault.empty() &&
+                      !hooks_->fault_eip && !kernel_->exited() && !hooks_->pause &&
+                      !stop_requested_ && now != until;
+    if (!blocked && !slice_over) break;
+    hooks_->blocked = false;
+    yield_(blocked);
+    // Another process may have ended the machine's run (a frame limit, a closed window).
+    if (kernel_->stopped() && !kernel_->exited()) kernel_->set_exited(0);
+    if (stop_requested_ || kernel_->exited()) break;
+    at = now;
   }
+  bool blocked = std::exchange(hooks_->blocked, false);
   bool paused = hooks_->pause.exchange(false);
   uint32_t eip = 0;
   if (hooks_->fault_eip) {
@@ -365,6 +428,7 @@ RunResult Process::execute(uint32_t begin, uint32_t until, uint64_t count) {
   uc_reg_read(uc_, UC_X86_REG_EIP, &eip);
   RunResult r;
   r.eip = eip;
+  r.blocked = blocked;
   if (stop_requested_) {
     std::lock_guard lock(stop_mutex_);
     r.end = RunResult::End::Stopped;
@@ -405,7 +469,7 @@ RunResult Process::execute(uint32_t begin, uint32_t until, uint64_t count) {
     }
   } else if (eip == until) {
     r.end = RunResult::End::Returned;
-  } else if (paused || count != 0) {
+  } else if (paused || count != 0 || blocked) {
     r.end = RunResult::End::Paused;
   } else {
     // The CPU stopped by itself: a privileged hlt. EIP is past it.
@@ -552,7 +616,7 @@ void Process::set_instruction_counting(bool on) {
   if (on && hooks_->counter == 0) {
     uc_cb_hookcode_t count = [](uc_engine*, uint64_t, uint32_t, void* user) {
       auto* hooks = static_cast<Hooks*>(user);
-      if (++hooks->instructions > hooks->instruction_limit && hooks->instruction_limit != 0) {
+      if (++*hooks->instructions > hooks->instruction_limit && hooks->instruction_limit != 0) {
         hooks->process->request_stop(RunStop{
             RunStop::Cause::Limit, 0,
             "stopped at the instruction limit of " + std::to_string(hooks->instruction_limit)});
@@ -592,11 +656,25 @@ void Process::drop_translations() {
 
 void Process::count_instruction_hook(int delta) { hooks_->instruction_hooks += delta; }
 
+bool Process::pause_pending() const { return hooks_->pause; }
+
 bool Process::replaying() const { return hooks_->replaying; }
 
 size_t Process::block_cuts() const { return blocks_->cuts(); }
 
-uint64_t Process::instructions() const { return hooks_->instructions; }
-void Process::reset_instructions() { hooks_->instructions = 0; }
+uint64_t Process::instructions() const { return *hooks_->instructions; }
+void Process::reset_instructions() { *hooks_->instructions = 0; }
+
+void Process::set_slice(uint64_t slice) {
+  if (slice == slice_) return;
+  // The engine counts a budget with a hook it puts only into code translated from then on.
+  if (slice != 0 && slice_ == 0) drop_translations();
+  slice_ = slice;
+}
+
+void Process::share_instruction_limit(Process& with) {
+  hooks_->instructions = with.hooks_->instructions;
+  set_instruction_limit(with.hooks_->instruction_limit);
+}
 
 }  // namespace nuv

@@ -37,6 +37,9 @@ struct RunResult {
   int signal = 0;
   std::optional<uint32_t> fault_address;
   std::string access;
+  // Paused because a call of the program's has to wait (a child, a pipe, a sleep among
+  // several processes): resume() runs the call again.
+  bool blocked = false;
 };
 
 // Where things live in the guest's address space, beside the program's own segments.
@@ -62,6 +65,12 @@ class Process {
   // and stack need more than memory_limit bytes.
   Process(const std::string& executable, KernelConfig config,
           uint64_t memory_limit = kDefaultMemoryLimit);
+  // A further process of a machine: its kernel is made by make_kernel over its new memory;
+  // the engine keeps translations in a buffer of translation_buffer bytes (0: the engine's
+  // default).
+  using KernelFactory = std::function<std::unique_ptr<Kernel>(GuestMemory&)>;
+  Process(const std::string& executable, const KernelFactory& make_kernel, uint64_t memory_limit,
+          size_t translation_buffer);
   ~Process();
   Process(const Process&) = delete;
   Process& operator=(const Process&) = delete;
@@ -77,6 +86,19 @@ class Process {
   // Ends the current resume() as Paused; safe from hooks and from another thread. A request
   // between runs is dropped when the next one starts.
   void request_pause();
+  // A pause was asked for in this run and has not taken effect yet: a hook that would
+  // complete the current instruction itself leaves it alone.
+  bool pause_pending() const;
+
+  // Among several processes: a free run (resume() without a count) goes in slices of `slice`
+  // instructions, and at the end of each, and whenever a call has to wait, hands the machine
+  // to `yield(blocked)` and then goes on. Without a yield, a call that has to wait ends the
+  // run as Paused with `blocked`. A slice of 0 runs free.
+  void set_yield(std::function<void(bool blocked)> yield) { yield_ = std::move(yield); }
+  void set_slice(uint64_t slice);
+  uint64_t slice() const { return slice_; }
+  // The instruction limit counts this process's instructions and the other's together.
+  void share_instruction_limit(Process& with);
 
   // Calls the function at `function` with cdecl 32-bit slots; ends at its return, at the exit
   // service, or at a fault.
@@ -116,6 +138,8 @@ class Process {
   // (the first request's; a later one only stops the CPU again). Safe from another thread (a
   // watchdog); a request that comes while no guest code runs stops the next run at once.
   void request_stop(const RunStop& stop);
+  // The stop asked for by request_stop, or null.
+  const RunStop* requested_stop() const { return stop_requested_ ? &stop_ : nullptr; }
 
   const ElfImage& image() const { return image_; }
   GuestMemory& memory() { return *memory_; }
@@ -133,6 +157,8 @@ class Process {
   void reset_fpu();
   void map_image(uint64_t memory_limit);
   void install_hooks();
+  void open_engine(size_t translation_buffer);
+  void set_up(const KernelFactory& make_kernel, uint64_t memory_limit);
 
   ElfImage image_;
   uint32_t stack_size_ = layout::kStackSize;  // below layout::kStackTop
@@ -145,6 +171,8 @@ class Process {
   std::unique_ptr<BlockLimit> blocks_;
   std::map<int, std::function<void(const RunResult&)>> run_observers_;
   int next_observer_ = 0;
+  std::function<void(bool)> yield_;
+  uint64_t slice_ = 0;
   std::atomic<bool> stop_requested_{false};
   std::mutex stop_mutex_;
   RunStop stop_;

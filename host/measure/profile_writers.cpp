@@ -90,77 +90,98 @@ std::string kernel_function(uint32_t number) {
 
 void write_callgrind(std::ostream& out, const SourceMap& map, const RawProfile& profile,
                      const std::string& program, const std::string& command) {
-  std::map<std::string, FunctionCosts> fns;
-  auto costs_of = [&](uint32_t address) -> FunctionCosts& {
-    auto [it, fresh] = fns.try_emplace(function_name(map, address));
-    if (fresh) it->second.file = home_of(map, address).file;
-    return it->second;
-  };
-  for (size_t i = 0; i < profile.instructions.size(); ++i) {
-    if (profile.instructions[i] == 0) continue;
-    uint32_t address = profile.base + static_cast<uint32_t>(i);
-    costs_of(address).self[place_of(map, address)].ir += profile.instructions[i];
-  }
-  for (const auto& [key, edge] : profile.calls) {
-    auto [site, entry] = key;
-    Call c{place_of(map, site), function_name(map, entry),
-           home_of(map, entry), false,
-           edge.calls,          {edge.instructions, edge.kernel_calls}};
-    costs_of(site).calls.push_back(std::move(c));
-  }
-  std::map<std::string, uint64_t> kernel;
-  for (const auto& [key, count] : profile.kernel_calls) {
-    auto [site, number] = key;
-    std::string name = kernel_function(number);
-    kernel[name] += count;
-    costs_of(site).calls.push_back(
-        Call{place_of(map, site), name, {kKernelObject, 0}, true, count, {0, count}});
-  }
+  write_callgrind(out, {ProgramProfile{program, &map, &profile}}, command);
+}
 
+void write_callgrind(std::ostream& out, const std::vector<ProgramProfile>& programs,
+                     const std::string& command) {
+  uint64_t total_ir = 0;
+  uint64_t total_kc = 0;
+  for (const ProgramProfile& p : programs) {
+    total_ir += p.profile->total_instructions;
+    total_kc += p.profile->total_kernel_calls;
+  }
   out << "# callgrind format\nversion: 1\ncreator: nuvrelos-run\n";
   out << "cmd: " << printable(command) << "\npart: 1\n\npositions: line\nevents: Ir Kc\n";
-  out << "summary: " << profile.total_instructions << " " << profile.total_kernel_calls << "\n\n";
-  out << "ob=" << callgrind_name(program) << "\n";
-  for (const auto& [name, f] : fns) {
-    out << "fl=" << callgrind_name(f.file) << "\nfn=" << callgrind_name(name) << "\n";
-    std::string current = f.file;
-    auto at_file = [&](const std::string& file) {
-      if (file != current) out << "fi=" << callgrind_name(file) << "\n";
-      current = file;
+  out << "summary: " << total_ir << " " << total_kc << "\n\n";
+  std::map<std::string, uint64_t> kernel;
+  for (const ProgramProfile& p : programs) {
+    const SourceMap& map = *p.map;
+    const RawProfile& profile = *p.profile;
+    std::map<std::string, FunctionCosts> fns;
+    auto costs_of = [&](uint32_t address) -> FunctionCosts& {
+      auto [it, fresh] = fns.try_emplace(function_name(map, address));
+      if (fresh) it->second.file = home_of(map, address).file;
+      return it->second;
     };
-    for (const auto& [place, cost] : f.self) {
-      at_file(place.file);
-      out << place.line << " " << cost.ir << " " << cost.kc << "\n";
+    for (size_t i = 0; i < profile.instructions.size(); ++i) {
+      if (profile.instructions[i] == 0) continue;
+      uint32_t address = profile.base + static_cast<uint32_t>(i);
+      costs_of(address).self[place_of(map, address)].ir += profile.instructions[i];
     }
-    for (const Call& c : f.calls) {
-      at_file(c.site.file);
-      out << "cob=" << (c.kernel ? kKernelObject : callgrind_name(program)) << "\n";
-      out << "cfi=" << callgrind_name(c.target.file) << "\ncfn=" << callgrind_name(c.callee)
-          << "\n";
-      out << "calls=" << c.calls << " " << c.target.line << "\n";
-      out << c.site.line << " " << c.inclusive.ir << " " << c.inclusive.kc << "\n";
+    for (const auto& [key, edge] : profile.calls) {
+      auto [site, entry] = key;
+      Call c{place_of(map, site), function_name(map, entry),
+             home_of(map, entry), false,
+             edge.calls,          {edge.instructions, edge.kernel_calls}};
+      costs_of(site).calls.push_back(std::move(c));
     }
-    out << "\n";
+    for (const auto& [key, count] : profile.kernel_calls) {
+      auto [site, number] = key;
+      std::string name = kernel_function(number);
+      kernel[name] += count;
+      costs_of(site).calls.push_back(
+          Call{place_of(map, site), name, {kKernelObject, 0}, true, count, {0, count}});
+    }
+
+    out << "ob=" << callgrind_name(p.program) << "\n";
+    for (const auto& [name, f] : fns) {
+      out << "fl=" << callgrind_name(f.file) << "\nfn=" << callgrind_name(name) << "\n";
+      std::string current = f.file;
+      auto at_file = [&](const std::string& file) {
+        if (file != current) out << "fi=" << callgrind_name(file) << "\n";
+        current = file;
+      };
+      for (const auto& [place, cost] : f.self) {
+        at_file(place.file);
+        out << place.line << " " << cost.ir << " " << cost.kc << "\n";
+      }
+      for (const Call& c : f.calls) {
+        at_file(c.site.file);
+        out << "cob=" << (c.kernel ? kKernelObject : callgrind_name(p.program)) << "\n";
+        out << "cfi=" << callgrind_name(c.target.file) << "\ncfn=" << callgrind_name(c.callee)
+            << "\n";
+        out << "calls=" << c.calls << " " << c.target.line << "\n";
+        out << c.site.line << " " << c.inclusive.ir << " " << c.inclusive.kc << "\n";
+      }
+      out << "\n";
+    }
   }
   if (!kernel.empty()) {
     out << "ob=" << kKernelObject << "\nfl=" << kKernelObject << "\n";
     for (const auto& [name, count] : kernel) out << "fn=" << name << "\n0 0 " << count << "\n";
     out << "\n";
   }
-  out << "totals: " << profile.total_instructions << " " << profile.total_kernel_calls << "\n";
+  out << "totals: " << total_ir << " " << total_kc << "\n";
 }
 
 void write_folded(std::ostream& out, const SourceMap& map, const RawProfile& profile) {
-  // Stacks of different entries can name the same functions (two entries into one function):
-  // add them up under the names.
+  write_folded(out, {ProgramProfile{"", &map, &profile}});
+}
+
+void write_folded(std::ostream& out, const std::vector<ProgramProfile>& programs) {
+  // Stacks of different entries can name the same functions (two entries into one function,
+  // or two programs with a main each): add them up under the names.
   std::map<std::string, uint64_t> lines;
-  for (const auto& [chain, count] : profile.stacks) {
-    std::string key;
-    for (uint32_t entry : chain) {
-      if (!key.empty()) key += ';';
-      key += folded_name(function_name(map, entry));
+  for (const ProgramProfile& p : programs) {
+    for (const auto& [chain, count] : p.profile->stacks) {
+      std::string key;
+      for (uint32_t entry : chain) {
+        if (!key.empty()) key += ';';
+        key += folded_name(function_name(*p.map, entry));
+      }
+      lines[key] += count;
     }
-    lines[key] += count;
   }
   for (const auto& [key, count] : lines) out << key << " " << count << "\n";
 }

@@ -37,6 +37,37 @@ bool is_prefix(uint8_t b) {
 
 }  // namespace
 
+void merge(RawProfile& into, const RawProfile& from) {
+  if (from.instructions.empty()) {
+  } else if (into.instructions.empty()) {
+    into.base = from.base;
+    into.instructions = from.instructions;
+  } else {
+    uint64_t begin = std::min(into.base, from.base);
+    uint64_t end =
+        std::max(into.base + into.instructions.size(), from.base + from.instructions.size());
+    std::vector<uint64_t> counts(end - begin, 0);
+    for (size_t i = 0; i < into.instructions.size(); ++i) {
+      counts[into.base - begin + i] += into.instructions[i];
+    }
+    for (size_t i = 0; i < from.instructions.size(); ++i) {
+      counts[from.base - begin + i] += from.instructions[i];
+    }
+    into.base = static_cast<uint32_t>(begin);
+    into.instructions = std::move(counts);
+  }
+  for (const auto& [key, edge] : from.calls) {
+    CallEdge& e = into.calls[key];
+    e.calls += edge.calls;
+    e.instructions += edge.instructions;
+    e.kernel_calls += edge.kernel_calls;
+  }
+  for (const auto& [key, count] : from.kernel_calls) into.kernel_calls[key] += count;
+  for (const auto& [key, count] : from.stacks) into.stacks[key] += count;
+  into.total_instructions += from.total_instructions;
+  into.total_kernel_calls += from.total_kernel_calls;
+}
+
 Profiler::Profiler(Process& process) : process_(process), uc_(process.engine()) {
   CodeSpan span = code_span(process.image());
   if (span.end == span.begin) return;
@@ -50,7 +81,9 @@ Profiler::Profiler(Process& process) : process_(process), uc_(process.engine()) 
   // The kernel outlives this profiler: its observer must find out when the profiler is gone.
   alive_ = std::make_shared<Profiler*>(this);
   std::weak_ptr<Profiler*> alive = alive_;
-  process.kernel().add_observer([alive](const ServiceCall& call) {
+  // The observers are the machine's: only this process's calls are its.
+  process.kernel().add_observer([alive, pid = process.kernel().pid()](const ServiceCall& call) {
+    if (call.pid != pid) return;
     if (auto self = alive.lock()) (*self)->on_kernel_call(call.number);
   });
 }

@@ -36,6 +36,9 @@ struct RawProfile {
   uint64_t total_kernel_calls = 0;
 };
 
+// Adds what another run of the same program measured (a second process running it).
+void merge(RawProfile& into, const RawProfile& from);
+
 class Profiler {
  public:
   // Watches every instruction of the program's executable segments from now on.

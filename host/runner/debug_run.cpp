@@ -9,8 +9,14 @@
 #include "host/gui/compositor.h"
 #include "host/gui/scenario.h"
 #include "host/runner/exit_status.h"
+#include "host/timetravel/history.h"
 
 namespace nuv {
+namespace {
+// Instructions between two snapshots of the history: running again this far takes some 30 ms
+// under the debugger's hook (bench/reverse_bench).
+constexpr uint64_t kSnapshotInterval = 1'000'000;
+}  // namespace
 
 void report_crash(Process& process, const RunResult& fault, std::FILE* trace) {
   std::unique_ptr<DebugInfo> info;
@@ -34,7 +40,7 @@ void report_crash(Process& process, const RunResult& fault, std::FILE* trace) {
 }
 
 DebugOutcome run_under_gdb(Process& process, const std::vector<std::string>& args, uint16_t port,
-                           std::FILE* trace) {
+                           std::FILE* trace, Journal*& journal, uint64_t history_memory) {
   DebugOutcome out;
   if (!process.prepare(args)) {
     RunResult r;
@@ -55,6 +61,24 @@ DebugOutcome run_under_gdb(Process& process, const std::vector<std::string>& arg
             << " (target remote 127.0.0.1:" << server->port() << ")\n"
             << std::flush;
   ProcessTarget target(process, [](const RunStop& stop) { return exit_status(stop); });
+  Journal* inner = journal;
+  std::unique_ptr<History> history;
+  if (history_memory > 0) {
+    history = std::make_unique<History>(process, inner, history_memory, kSnapshotInterval);
+    journal = history.get();
+    process.kernel().set_journal(journal);
+    target.arm_history(history.get());
+  }
+  // The history goes with the debugger; whatever runs after answers to the journal before it.
+  struct Disarm {
+    Process& process;
+    Journal*& journal;
+    Journal* inner;
+    ~Disarm() {
+      journal = inner;
+      process.kernel().set_journal(inner);
+    }
+  } disarm{process, journal, inner};
   GdbServer::End end = server->serve(target, process.kernel().stop_request().fd());
   if (target.fatal_signal() != 0) {
     report_crash(process, target.last_result(), trace);
@@ -70,8 +94,13 @@ DebugOutcome run_under_gdb(Process& process, const std::vector<std::string>& arg
     return out;
   }
   // Detached, or the debugger went away: the program goes on by itself. (Asked to end while
-  // the debugger held it, it ends at once: the run sees the stop request.)
+  // the debugger held it, it ends at once: the run sees the stop request.) Where it was taken
+  // back in time, it goes on from there, the calls it made already answered as they were.
   target.clear_points();
+  if (target.at_end_of_record()) {
+    out.result = target.last_result();
+    return out;
+  }
   out.result = process.resume();
   return out;
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "host/machine/process.h"
+#include "host/timetravel/journal.h"
 
 namespace nuv {
 
@@ -20,8 +21,11 @@ struct DebugOutcome {
   std::optional<RunResult> result;
   int status = 0;
 };
+// With a history_memory, the run keeps its history for going back in it (reverse-stepi,
+// reverse-continue...): `journal` is the kernel's (a recorder's or replayer's, or none), which
+// the history wraps for the length of the debugging.
 DebugOutcome run_under_gdb(Process& process, const std::vector<std::string>& args, uint16_t port,
-                           std::FILE* trace);
+                           std::FILE* trace, Journal*& journal, uint64_t history_memory);
 
 // The crash report on standard error (and as the trace's final record, when there is one).
 void report_crash(Process& process, const RunResult& fault, std::FILE* trace);

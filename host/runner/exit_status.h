@@ -13,6 +13,8 @@ namespace nuv {
 
 // The program's own exit passes its status on (the low 8 bits, as a native process's).
 constexpr int kUsageStatus = 2;          // the command line is wrong
+constexpr int kDivergedStatus = 122;     // a replayed run left its record (--replay-run)
+constexpr int kDeadlockStatus = 123;     // every process waited for another: nothing could go on
 constexpr int kLimitStatus = 124;        // a frame, instruction or time limit stopped the run
 constexpr int kHostFailureStatus = 125;  // the runner failed it: output lost, no font, no window
 constexpr int kCannotRunStatus = 126;    // the file is there but is no program we can run
@@ -34,6 +36,10 @@ constexpr int exit_status(const RunStop& stop) {
       return kHostFailureStatus;
     case RunStop::Cause::WindowClosed:
       return 0;
+    case RunStop::Cause::Deadlock:
+      return kDeadlockStatus;
+    case RunStop::Cause::Diverged:
+      return kDivergedStatus;
     case RunStop::Cause::Signal:
       break;
   }

@@ -1,5 +1,6 @@
 #include "host/runner/measures.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <iostream>
 #include <sstream>
@@ -60,10 +61,55 @@ RunMeasures::RunMeasures(Process& process, const MeasureOptions& options,
 
 RunMeasures::~RunMeasures() = default;
 
+void RunMeasures::attach(Process& child, int32_t pid) {
+  if (!coverage_ && !profiler_) return;
+  Child c{&child, nullptr, nullptr};
+  if (coverage_) c.coverage = std::make_unique<BlockCoverage>(child);
+  if (profiler_) c.profiler = std::make_unique<Profiler>(child);
+  children_[pid] = std::move(c);
+}
+
+void RunMeasures::detach(Process& child, int32_t pid, const std::string& program) {
+  auto it = children_.find(pid);
+  if (it == children_.end() || it->second.process != &child) return;
+  try {
+    // The program's file stays open while its process lives: its lines are read from there.
+    std::string path = child.image().path();
+    SourceMap map = SourceMap::read(path);
+    if (it->second.coverage) {
+      merge(children_lines_, line_coverage(map, it->second.coverage->blocks()));
+    }
+    if (it->second.profiler) {
+      RawProfile p = it->second.profiler->finish();
+      // Process 1's program is known by its file; another by the name it was started with.
+      std::error_code ec;
+      std::string name = std::filesystem::equivalent(path, program_, ec) ? program_ : program;
+      if (name.empty()) name = "[process " + std::to_string(pid) + "]";
+      auto same =
+          std::ranges::find(children_profiles_, name, [](const auto& e) { return e.first; });
+      if (same == children_profiles_.end()) {
+        children_profiles_.emplace_back(name, ProgramMeasure{std::move(map), std::move(p)});
+      } else {
+        merge(same->second.profile, p);
+      }
+    }
+  } catch (const std::exception& e) {
+    std::cerr << "nuvrelos-run: warning: --coverage/--profile: process " << pid << ": " << e.what()
+              << "\n";
+  }
+  children_.erase(it);
+}
+
 bool RunMeasures::finish() {
   bool ok = true;
+  // Processes still there (a run that was stopped) count as they are.
+  while (!children_.empty()) {
+    auto& [pid, child] = *children_.begin();
+    detach(*child.process, pid, "");
+  }
   if (coverage_) {
     LineCoverage cov = line_coverage(map_, coverage_->blocks());
+    merge(cov, children_lines_);
     // genhtml shows the sources it can open by the names the file gives, so a source whose
     // path would need escaping is left out with those that are not on this machine.
     keep_files(cov, [](const std::string& f) {
@@ -75,11 +121,21 @@ bool RunMeasures::finish() {
   }
   if (profiler_) {
     RawProfile p = profiler_->finish();
+    // Children running process 1's program add to its profile; other programs are objects of
+    // their own.
+    std::vector<ProgramProfile> programs{{program_, &map_, &p}};
+    for (const auto& [name, measure] : children_profiles_) {
+      if (name == program_) {
+        merge(p, measure.profile);
+      } else {
+        programs.push_back({name, &measure.map, &measure.profile});
+      }
+    }
     std::ostringstream text;
     if (options_.profile_format == "folded") {
-      write_folded(text, map_, p);
+      write_folded(text, programs);
     } else {
-      write_callgrind(text, map_, p, program_, command_);
+      write_callgrind(text, programs, command_);
     }
     ok = publish(profile_out_, text.str()) && ok;
   }

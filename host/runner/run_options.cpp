@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <iostream>
 
+#include "host/base/regular_file.h"
 #include "host/gui/scenario.h"
 #include "host/gui/sdl_display.h"
 #include "host/machine/process.h"
@@ -221,12 +222,72 @@ std::variant<RunOptions, int> parse_run_options(int argc, char** argv) {
   app.add_option("--record", record_path,
                  "Write the input the program received, frame by frame, to this scenario file "
                  "(replay it with --scenario)");
+  std::string record_run, replay_run;
+  app.add_option("--record-run", record_run,
+                 "Record everything the run takes from outside (files, console, input, the "
+                 "time-stamp counter) and the program itself into FILE, for --replay-run")
+      ->type_name("FILE");
+  app.add_option("--replay-run", replay_run,
+                 "Run a recorded run again exactly, from FILE alone (no PROGRAM): nothing of "
+                 "the host is read or written; a run that leaves the record stops with 122")
+      ->type_name("FILE");
+  uint64_t history_memory = kDefaultHistoryMemory;
+  app.add_option_function<std::string>(
+         "--history-memory",
+         [&history_memory](const std::string& v) {
+           if (v == "0") {
+             history_memory = 0;
+             return;
+           }
+           if (auto bytes = memory_size(v)) {
+             history_memory = *bytes;
+             return;
+           }
+           throw CLI::ValidationError(
+               "--history-memory", "must be 0 or a size from 4M to 4G, in bytes or with K, M or G");
+         },
+         "Under --gdb, the most the snapshots for going back in time may take (default 512M; "
+         "0: keep no history, gdb cannot go back)")
+      ->type_name("SIZE");
   MeasureOptions measure;
   add_measure_options(app, measure);
   // Everything from PROGRAM on belongs to the guest, options included.
   app.prefix_command();
   if (auto status = parse_command_line(app, argc, argv, version_line())) return *status;
   std::vector<std::string> guest_args = app.remaining();
+  std::shared_ptr<RunRecord> replay;
+  if (!replay_run.empty()) {
+    // The record says what ran and how: what would change it is refused, not ignored.
+    if (!guest_args.empty()) {
+      return usage_error(kRunCommand,
+                         "--replay-run: the record names the program; give no PROGRAM");
+    }
+    for (const char* option :
+         {"--root", "--scenario", "--record", "--record-run", "--size", "--frame-limit",
+          "--display", "--memory-limit", "--write-through-links", "--font"}) {
+      if (app.count(option)) {
+        return usage_error(kRunCommand, std::string(option) + ": not with --replay-run");
+      }
+    }
+    std::vector<uint8_t> bytes;
+    std::string why;
+    if (!read_regular_file(replay_run, size_t{8} << 30, bytes, why)) {
+      return usage_error(kRunCommand, "--replay-run: " + why);
+    }
+    try {
+      replay = std::make_shared<RunRecord>(decode_run_record(
+          std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size())));
+    } catch (const RunRecordError& e) {
+      return usage_error(kRunCommand, "--replay-run: " + replay_run + ": " + e.what());
+    }
+    const RunHeader& h = replay->header;
+    if (h.width < 1 || h.height < 1 || h.width > kMaxContentSide || h.height > kMaxContentSide ||
+        h.memory_limit < (uint64_t{4} << 20) || h.memory_limit > (uint64_t{4} << 30)) {
+      return usage_error(kRunCommand, "--replay-run: " + replay_run +
+                                          ": the header's window size or memory limit is damaged");
+    }
+    guest_args = h.args;
+  }
   if (guest_args.empty()) return usage_error(kRunCommand, "no PROGRAM given");
   if (guest_args[0].starts_with("-")) {
     return usage_error(kRunCommand, "unknown option " + guest_args[0]);
@@ -269,6 +330,18 @@ std::variant<RunOptions, int> parse_run_options(int argc, char** argv) {
   run.save_last = gui.save_last;
   run.screenshots = gui.screenshots;
   run.measure = measure;
+  run.record_run = record_run;
+  run.history_memory = history_memory;
+  if (replay) {
+    // Headless, with the recorded sizes and limit exactly (no default limit of its own).
+    const RunHeader& h = replay->header;
+    run.kernel.gui.display = GuiConfig::Display::Headless;
+    run.kernel.gui.width = h.width;
+    run.kernel.gui.height = h.height;
+    run.kernel.gui.frame_limit = h.frame_limit;
+    run.memory_limit = h.memory_limit;
+    run.replay = std::move(replay);
+  }
   return run;
 }
 

@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <variant>
@@ -12,10 +13,13 @@
 #include "host/kernel/kernel.h"
 #include "host/kernel/trace.h"
 #include "host/runner/measures.h"
+#include "host/timetravel/run_record.h"
 
 namespace nuv {
 
 inline constexpr const char* kRunCommand = "nuvrelos-run";
+// What the snapshots for going back in time may take under --gdb unless told otherwise.
+inline constexpr uint64_t kDefaultHistoryMemory = uint64_t{512} << 20;
 
 struct RunOptions {
   std::vector<std::string> args;  // PROGRAM and its arguments
@@ -29,6 +33,9 @@ struct RunOptions {
   uint64_t instruction_limit = 0;  // 0: none
   std::optional<uint16_t> gdb_port;
   std::string record;
+  std::string record_run;                           // --record-run FILE
+  std::shared_ptr<const RunRecord> replay;          // --replay-run: the record, read whole
+  uint64_t history_memory = kDefaultHistoryMemory;  // under --gdb, for going back
   std::string save_last;
   std::string screenshots;
   MeasureOptions measure;
