@@ -58,6 +58,35 @@ TEST(RunnerOutputs, AProgramThatOverwritesAnOutputFindsItReplacedByTheRunsOwn) {
   }
 }
 
+// The frames a GUI run saves are outputs too: inside the root, the program could read or
+// change them before the run writes them, so the user is warned of those as well.
+TEST(RunnerOutputs, AFrameSavedInsideTheRootIsWarnedOf) {
+  ScratchDir scenario;
+  spit(scenario.path / "quit.json",
+       R"({"events": [{"frame": 3, "key": "q"}], "screenshots": [1]})");
+  struct Case {
+    std::string option;
+    std::string name;
+    std::string png;  // the file that must be a picture, relative to the root
+  };
+  const Case cases[] = {{"--save-last", "last.png", "last.png"},
+                        {"--screenshots", "shots", "shots/frame-00001.png"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.option);
+    ScratchDir root;
+    Outcome run = shell("cd " + quoted(root.path.string()) + " && " + quoted(runner_path()) +
+                        " --scenario " + quoted((scenario.path / "quit.json").string()) + " " +
+                        c.option + " " + c.name + " " + quoted(guest_program("prog_gui_quit")));
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.err.find("warning: " + c.option + " " + c.name +
+                           " lies inside the program's root directory"),
+              std::string::npos)
+        << run.err;
+    EXPECT_TRUE(slurp(root.path / c.png).starts_with("\x89PNG")) << c.png;
+    EXPECT_EQ(entries(root.path), std::vector<std::string>{c.name});
+  }
+}
+
 TEST(RunnerOutputs, AKilledRunLeavesThePreviousResultsAndNoPartialFile) {
   struct Case {
     int signo;
