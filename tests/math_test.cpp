@@ -344,5 +344,50 @@ TEST(Math, SpecialArgumentsGiveExactlyGlibcsAnswer) {
   }
 }
 
+// The classification macros on each kind of value in each form, as glibc's classify it (the
+// FP_ numbers are glibc's too; isinf gives -1 for -inf there), and nan's forms give a quiet
+// NaN, positive, whatever the tag.
+TEST(Math, ClassificationAndNanAnswerAsGlibcDoes) {
+  Guest g;
+  uint32_t x = g.alloc(kGuestLongDouble), out = g.alloc(5 * 4);
+  for (Form form : {kFloat, kDouble, kLongDouble}) {
+    long double tiny = form == kFloat    ? std::numeric_limits<float>::denorm_min()
+                       : form == kDouble ? std::numeric_limits<double>::denorm_min()
+                                         : std::numeric_limits<long double>::denorm_min();
+    long double least = form == kFloat    ? std::numeric_limits<float>::min()
+                        : form == kDouble ? std::numeric_limits<double>::min()
+                                          : std::numeric_limits<long double>::min();
+    for (long double v : {0.0L, static_cast<long double>(INFINITY), tiny, least, 1.5L,
+                          static_cast<long double>(NAN)}) {
+      for (long double signed_v : {v, -v}) {
+        SCOPED_TRACE(describe(signed_v) + " in " + kFormNames[form]);
+        put_long_doubles(g, x, {signed_v});
+        g.call("nuv_math_classify", {static_cast<uint32_t>(form), x, out});
+        std::vector<uint8_t> raw = g.read(out, 5 * 4);
+        int32_t got[5];
+        std::memcpy(got, raw.data(), sizeof got);
+        auto expect = [&](auto in_form) {
+          EXPECT_EQ(got[0] != 0, std::isnan(in_form));
+          EXPECT_EQ(got[1], std::isinf(in_form) ? (std::signbit(in_form) ? -1 : 1) : 0);
+          EXPECT_EQ(got[2] != 0, std::isfinite(in_form));
+          EXPECT_EQ(got[3], std::fpclassify(in_form));
+          EXPECT_EQ(got[4] != 0, std::signbit(in_form));
+        };
+        if (form == kFloat) expect(static_cast<float>(signed_v));
+        if (form == kDouble) expect(static_cast<double>(signed_v));
+        if (form == kLongDouble) expect(signed_v);
+      }
+    }
+  }
+  for (const char* fn : {"nan", "nanf", "nanl"}) {
+    for (const char* tag : {"", "0", "123", "junk"}) {
+      SCOPED_TRACE(std::string(fn) + "(\"" + tag + "\")");
+      long double v = g.call_ld(fn, {g.str(tag)});
+      EXPECT_TRUE(std::isnan(v)) << describe(v);
+      EXPECT_FALSE(std::signbit(v));
+    }
+  }
+}
+
 }  // namespace
 }  // namespace nuv::test

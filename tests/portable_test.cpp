@@ -409,6 +409,23 @@ TEST(SmallAdditions, AnswerAsIsoCAndPosixSay) {
   EXPECT_EQ(g.calli("setvbuf", {console, 0, 2, 0}), 0);
   EXPECT_EQ(g.calli("putc", {'!', console}), '!');
   EXPECT_EQ(g.console(), "!");
+  // vprintf takes the i386's va_list: the address of the arguments' stack slots.
+  g.clear_console();
+  const uint64_t big = 9000000000ULL;
+  uint32_t slots[6] = {static_cast<uint32_t>(-42),
+                       g.str("seven"),
+                       static_cast<uint32_t>(big),
+                       static_cast<uint32_t>(big >> 32),
+                       3,
+                       'z'};
+  EXPECT_EQ(g.calli("vprintf", {g.str("%d %s %lld %*x|"), g.put(slots, sizeof slots)}), 25);
+  EXPECT_EQ(g.console(), "-42 seven 9000000000  7a|");
+  // The error numbers ISO C names are Linux's, as the kernel's are.
+  uint32_t iso = g.alloc(3 * 4);
+  g.call("nuv_probe_iso_errors", {iso});
+  EXPECT_EQ(g.u32(iso), 33u) << "EDOM";
+  EXPECT_EQ(g.u32(iso + 4), 34u) << "ERANGE";
+  EXPECT_EQ(g.u32(iso + 8), 84u) << "EILSEQ";
   EXPECT_EQ(g.calli("getc", {in}), 'x');
   EXPECT_EQ(g.calli("getc", {in}), -1);
   EXPECT_EQ(g.calli("feof", {in}), 1);

@@ -109,3 +109,20 @@ void nuv_math_batch(int function, int form, const long double *x, const long dou
     }
   }
 }
+
+/* The classification macros on x in the form: isnan, isinf, isfinite, fpclassify, signbit. */
+void nuv_math_classify(int form, const long double *x, int *out) {
+  if (form == kFloat) {
+    float v = (float)*x;
+    out[0] = isnan(v), out[1] = isinf(v), out[2] = isfinite(v), out[3] = fpclassify(v);
+    out[4] = signbit(v) != 0;
+  } else if (form == kDouble) {
+    double v = (double)*x;
+    out[0] = isnan(v), out[1] = isinf(v), out[2] = isfinite(v), out[3] = fpclassify(v);
+    out[4] = signbit(v) != 0;
+  } else {
+    long double v = *x;
+    out[0] = isnan(v), out[1] = isinf(v), out[2] = isfinite(v), out[3] = fpclassify(v);
+    out[4] = signbit(v) != 0;
+  }
+}

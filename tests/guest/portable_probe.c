@@ -71,3 +71,10 @@ int nuv_probe_compare_ints(const void *a, const void *b) {
   int x = *(const int *)a, y = *(const int *)b;
   return (x > y) - (x < y);
 }
+
+/* The error numbers ISO C names, as a program compiled against the library sees them. */
+void nuv_probe_iso_errors(int *out) {
+  out[0] = EDOM;
+  out[1] = ERANGE;
+  out[2] = EILSEQ;
+}
