@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <regex>
 #include <set>
@@ -119,6 +120,21 @@ TEST_F(Processes, LimitsBoundTheWholeTree) {
     EXPECT_EQ(o.status, 124);
     EXPECT_TRUE(o.err.starts_with(c.message)) << o.err;
   }
+}
+
+// --memory-limit bounds the tree, not each process: children get what the others left, so
+// a spawn loop meets -ENOMEM long before the process limit, and the ones started run.
+TEST_F(Processes, TheMemoryLimitIsTheWholeMachines) {
+  Outcome o = run("limit", {"--memory-limit", "8M"});
+  ASSERT_EQ(o.status, 0) << o.err;
+  int started = -1, last = 0, reaped = -1;
+  ASSERT_EQ(std::sscanf(o.out.c_str(), "started %d, then %d\nreaped %d", &started, &last, &reaped),
+            3)
+      << o.out;
+  EXPECT_EQ(last, -12);
+  EXPECT_GT(started, 0);
+  EXPECT_LT(started, 8);
+  EXPECT_EQ(reaped, started);
 }
 
 // The same programs with the same input interleave the same way: the traces of two runs are

@@ -53,6 +53,12 @@ class GuestMemory {
   const Region* region_at(uint32_t addr) const;
   // Every mapping, in the order they were made.
   const std::vector<Region>& regions() const { return regions_; }
+  // What every mapping holds together, in bytes.
+  uint64_t mapped_bytes() const {
+    uint64_t total = 0;
+    for (const Region& r : regions_) total += r.end - r.begin;
+    return total;
+  }
 
  private:
   // Visits the pieces of [addr, addr+size) region by region; false if any byte lacks `need`.

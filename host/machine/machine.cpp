@@ -77,6 +77,13 @@ int32_t Machine::spawn(Kernel& parent, int program, const std::vector<std::strin
     if (!open && settings.stdio[fd] >= 0) return err::kEBADF;
     if (open) files.install(fd, std::move(open));
   }
+  // The memory limit bounds the machine, not each process: a child gets what the live
+  // processes left, or a tree of them could take the limit many times over.
+  uint64_t used = 0;
+  for (const auto& [id, entry] : table_) {
+    if (!entry.ended || id == 1) used += entry.process->memory().mapped_bytes();
+  }
+  uint64_t left = used < memory_limit_ ? memory_limit_ - used : 0;
   int32_t pid = next_pid_;
   std::unique_ptr<Process> child;
   try {
@@ -86,7 +93,9 @@ int32_t Machine::spawn(Kernel& parent, int program, const std::vector<std::strin
           return std::make_unique<Kernel>(memory, parent.shared_ptr(), parent.fs(),
                                           std::move(files), pid);
         },
-        memory_limit_, kTranslationBuffer);
+        left, kTranslationBuffer);
+  } catch (const MemoryLimitError&) {
+    return err::kENOMEM;
   } catch (const LoadError&) {
     return err::kENOEXEC;
   } catch (const std::exception&) {

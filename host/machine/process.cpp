@@ -344,10 +344,10 @@ void Process::map_image(uint64_t memory_limit) {
   }
   if (needed > memory_limit) {
     constexpr uint64_t kMiB = 1 << 20;
-    throw LoadError(image_.path() + ": the program needs " +
-                    std::to_string((needed + kMiB - 1) / kMiB) +
-                    " MiB of memory (its segments and stack), more than the limit of " +
-                    std::to_string(memory_limit / kMiB) + " MiB (--memory-limit)");
+    throw MemoryLimitError(image_.path() + ": the program needs " +
+                           std::to_string((needed + kMiB - 1) / kMiB) +
+                           " MiB of memory (its segments and stack), more than the limit of " +
+                           std::to_string(memory_limit / kMiB) + " MiB (--memory-limit)");
   }
   for (const Segment& seg : image_.segments()) {
     uint32_t begin = page_down(seg.vaddr);

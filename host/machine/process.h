@@ -22,6 +22,13 @@ struct uc_context;
 
 namespace nuv {
 
+// A program refused because its segments and stack would pass the memory limit: a run
+// refuses it as any other unloadable program, a spawn answers -ENOMEM.
+class MemoryLimitError : public LoadError {
+ public:
+  using LoadError::LoadError;
+};
+
 class BlockLimit;
 
 struct RunResult {
