@@ -53,7 +53,17 @@ PipeEnd::PipeEnd(std::shared_ptr<PipeBuffer> pipe, bool is_writer)
   ++(writer_ ? pipe_->writers : pipe_->readers);
 }
 
-PipeEnd::~PipeEnd() { --(writer_ ? pipe_->writers : pipe_->readers); }
+PipeEnd::~PipeEnd() {
+  PipeBuffer& p = *pipe_;
+  --(writer_ ? p.writers : p.readers);
+  // With no end left nobody can read what is there. A FIFO's buffer stays with its name, so
+  // its bytes and memory go now, or every FIFO a program ever used would keep 64 KiB.
+  if (p.readers == 0 && p.writers == 0) {
+    std::vector<uint8_t>().swap(p.ring);
+    p.head = 0;
+    p.used = 0;
+  }
+}
 
 int32_t PipeEnd::read(void* buffer, size_t size) {
   if (writer_) return err::kEBADF;
